@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "compare/engine_host.h"
+#include "compare/entries.h"
+
+namespace kelpie {
+
+// AcceptComparison failures, as sent back in ERROR (Compare_Start).
+enum AcceptError : int32_t {
+  kCannotOpen = 0,
+  kNotListed = 1,
+};
+
+struct Acceptance {
+  CompareJob* job = nullptr;  // the new responder job, or null
+  int32_t error = kNotListed; // meaningful when job is null
+};
+
+// Initiator: sends Compare_Start, appends a job in Requested, reads the local
+// file and cuts it into fingerprinted blocks. Returns the new job.
+CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
+                            const FileEntry& remote);
+
+// Responder: makes a job for the first LocalFiles entry with this exact path.
+Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer);
+
+// One driver pass over every job: at most one check sent or one
+// synchronisation step per job.
+void RunComparisons(Tables& tables, EngineHost& host);
+
+// Responder: where a range with this StartLong and MD5 begins in the job's
+// data: its own offset first, else the lowest offset, else -1.
+int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLong,
+                   std::string_view md5);
+
+// Initiator: applies a check answer to the waiting range of the jobs with
+// this fileId talking to this peer (0 = the server connection). 1 when a
+// waiting range took it, else 0.
+int32_t ApplyCheckAnswer(Tables& tables, ConnectionId peer, int32_t fileId, int32_t found);
+
+// Responder: Compare_Stop arrived; shows the job as complete.
+void StopResponderJob(CompareJob& job, EngineHost& host);
+
+// The number a new LocalFiles entry is named by; never 0.
+int32_t NewFileId(Tables& tables);
+
+}  // namespace kelpie

@@ -1,0 +1,133 @@
+#include "compare/fingerprint.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+namespace kelpie {
+namespace {
+
+struct MdDeleter {
+  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
+};
+struct CtxDeleter {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+// Fetched once: an implicit fetch on every digest costs more than hashing a
+// small range.
+const EVP_MD* Md5() {
+  static const std::unique_ptr<EVP_MD, MdDeleter> md(EVP_MD_fetch(nullptr, "MD5", nullptr));
+  return md.get();
+}
+
+// Incremental MD5 over one reusable context per thread.
+class Md5Stream {
+ public:
+  Md5Stream() : ctx_(Context()) { EVP_DigestInit_ex2(ctx_, Md5(), nullptr); }
+  void Feed(std::span<const uint8_t> bytes) { EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()); }
+  Md5Digest Finish() {
+    Md5Digest digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx_, digest.data(), &length);
+    return digest;
+  }
+
+ private:
+  static EVP_MD_CTX* Context() {
+    thread_local std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx(EVP_MD_CTX_new());
+    return ctx.get();
+  }
+  EVP_MD_CTX* ctx_;
+};
+
+class FileHandle {
+ public:
+  explicit FileHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+Md5Digest RangeDigest(std::span<const uint8_t> bytes) {
+  Md5Stream stream;
+  stream.Feed(bytes);
+  return stream.Finish();
+}
+
+std::string DigestText(const Md5Digest& digest) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(32, '0');
+  for (size_t i = 0; i < digest.size(); ++i) {
+    text[2 * i] = kDigits[digest[i] >> 4];
+    text[2 * i + 1] = kDigits[digest[i] & 0x0f];
+  }
+  return text;
+}
+
+bool ParseDigestText(std::string_view text, Md5Digest& digest) {
+  if (text.size() != 32) return false;
+  for (size_t i = 0; i < digest.size(); ++i) {
+    int high = HexValue(text[2 * i]);
+    int low = HexValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    digest[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return true;
+}
+
+std::string RangeFingerprint(std::span<const uint8_t> bytes) {
+  return DigestText(RangeDigest(bytes));
+}
+
+std::string FileFingerprint(std::string_view path) {
+  if (path.empty()) return "";
+  FileHandle file{std::string(path)};
+  if (file.fd() < 0) return "";
+  struct stat info {};
+  if (::fstat(file.fd(), &info) != 0) return "";
+  int64_t remaining = info.st_size;
+  std::vector<uint8_t> buffer(kFileReadChunk);
+  Md5Stream stream;
+  while (remaining > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kFileReadChunk));
+    ssize_t got = ::read(file.fd(), buffer.data(), want);
+    // A read error, a directory or a file that shrank while it was read has
+    // no trustworthy fingerprint.
+    if (got <= 0) return "";
+    stream.Feed(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(got)));
+    remaining -= got;
+  }
+  return DigestText(stream.Finish());
+}
+
+int32_t StartLong(std::span<const uint8_t> data, int64_t start) {
+  uint32_t value = 0;
+  for (int64_t i = 0; i < 4; ++i) {
+    int64_t at = start + i;
+    if (at >= 0 && at < static_cast<int64_t>(data.size())) {
+      value |= static_cast<uint32_t>(data[static_cast<size_t>(at)]) << (8 * i);
+    }
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace kelpie

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kelpie {
+
+// Bytes read per chunk when a whole file is fingerprinted.
+inline constexpr int32_t kFileReadChunk = 1000000;
+
+using Md5Digest = std::array<uint8_t, 16>;
+
+// MD5 digest of exactly these bytes.
+Md5Digest RangeDigest(std::span<const uint8_t> bytes);
+
+// 32 lowercase hexadecimal digits, high nibble first.
+std::string DigestText(const Md5Digest& digest);
+
+// Parses 32 lowercase hexadecimal digits; false for anything else.
+bool ParseDigestText(std::string_view text, Md5Digest& digest);
+
+// Fingerprint text of a byte range.
+std::string RangeFingerprint(std::span<const uint8_t> bytes);
+
+// Fingerprint text of a whole file, or "" when the path is empty or the file
+// cannot be read.
+std::string FileFingerprint(std::string_view path);
+
+// The four bytes at start read as a signed little-endian long; bytes past the
+// end of the data read as zero, so both sides agree on short last ranges.
+int32_t StartLong(std::span<const uint8_t> data, int64_t start);
+
+}  // namespace kelpie

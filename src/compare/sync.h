@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "compare/engine_host.h"
+#include "compare/entries.h"
+
+namespace kelpie {
+
+// Largest Get: its answer (14 + len bytes) must fit one frame.
+inline constexpr int32_t kMaxGetLength = 32753;
+
+// Syncronize on an Idle job: a new zero-filled file of the remote size,
+// position 0. Does nothing for a job without a remote file.
+void StartSynchronisation(CompareJob& job);
+
+// Abort: Compare_Stop to the peer, then Idle.
+void AbortJob(CompareJob& job, EngineHost& host);
+
+// One fill step of a Synchronising job, or the save once the file is whole.
+void SyncStep(CompareJob& job, EngineHost& host);
+
+// Responder: the bytes a Get for [start, start + len) is answered with; only
+// bytes that exist in the job's data, possibly none.
+std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len);
+
+// Initiator: stores the data of a Get answer at position (only what fits) and
+// goes back to Synchronising.
+void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes);
+
+}  // namespace kelpie

@@ -1,0 +1,2 @@
+// Entry point of the kelpie window program.
+int main() { return 0; }

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <poll.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace kelpie {
+
+using ConnectionId = int32_t;
+
+inline constexpr int32_t kMaxClients = 254;
+inline constexpr int32_t kListenBacklog = 100;
+// Unsent output a connection may hold before it is given up as gone.
+inline constexpr size_t kMaxPendingOutput = 64u << 20;
+
+enum ServerEventCode : int32_t {
+  EventNone = 0,
+  EventConnected = 1,
+  EventData = 2,
+  EventDisconnected = 4,
+};
+
+// TCP/IPv4 endpoints of one program: one listening endpoint with a table of
+// client slots, and outgoing connections. Connection ids are positive and
+// never reused within one Network, so a stale id never names a new peer.
+// Every connection is non-blocking once established; bytes a socket does not
+// take at once are kept and sent, in order, before anything later on that
+// connection.
+class Network {
+ public:
+  Network();
+  ~Network();
+  Network(const Network&) = delete;
+  Network& operator=(const Network&) = delete;
+
+  int32_t NetStartup();
+  void NetShutdown();
+
+  // Listener on 0.0.0.0 at the low 16 bits of port; non-zero on success.
+  int32_t ServerOpen(int32_t port);
+  void ServerClose();
+  int32_t ServerPoll();
+  ConnectionId ServerEventConnection() const;
+  // The port actually bound (useful after ServerOpen(0)); 0 when not listening.
+  int32_t ServerPort() const;
+  int32_t ClientCount() const;
+
+  // Resolves host (first IPv4 address) and connects, blocking; 0 on failure.
+  ConnectionId ClientConnect(std::string_view host, int32_t port);
+  void ConnectionClose(ConnectionId id);
+  // 2 when bytes are pending, else 0. Never reports a closed connection.
+  int32_t ConnectionPoll(ConnectionId id);
+  // One receive of at most room bytes; -1 on error.
+  int32_t ConnectionReceive(ConnectionId id, uint8_t* buffer, int32_t room);
+  // Queues and sends all bytes; never raises SIGPIPE. Returns the bytes
+  // accepted (all of them, or -1 when the connection is unknown or gone).
+  int32_t ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes);
+
+  // Pushes out output the sockets did not take earlier. Called once per
+  // main-loop pass.
+  void FlushPending();
+  bool HasPendingOutput(ConnectionId id) const;
+
+  // Descriptors worth waiting on: the listener, every open connection whose
+  // peer has not closed (POLLIN) and those with unsent output (POLLOUT).
+  void AppendPollFds(std::vector<pollfd>& fds) const;
+
+  // Called with the id of every connection this layer closes, for whatever
+  // reason, so per-connection state elsewhere can be dropped.
+  void SetClosedHandler(std::function<void(ConnectionId)> handler);
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::vector<uint8_t> pending;  // output not yet taken by the socket
+    size_t pendingSent = 0;        // bytes of pending already sent
+    bool peerClosed = false;       // end of stream seen while polling
+  };
+
+  ConnectionId Register(int fd);
+  void CloseConnection(ConnectionId id);
+  bool Flush(Connection& connection);
+  Connection* Find(ConnectionId id);
+
+  bool started_ = false;
+  int listener_ = -1;
+  std::array<ConnectionId, kMaxClients> slots_{};
+  int32_t clientCount_ = 0;
+  ConnectionId eventConnection_ = 0;
+  ConnectionId nextId_ = 1;
+  std::map<ConnectionId, Connection> connections_;
+  std::function<void(ConnectionId)> onClosed_;
+};
+
+}  // namespace kelpie
