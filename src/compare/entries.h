@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "compare/range_search.h"
 #include "compare/record_list.h"
 #include "compare/table.h"
 
@@ -78,6 +80,9 @@ struct CompareJob {
   std::optional<JobFile> remoteFile;
   RecordListPtr blocks;
   ConnectionId peer = 0;  // server side: the client on the other end
+
+  // Responder: what earlier checks learned about data (made on first use).
+  std::unique_ptr<RangeSearch> search;
 };
 
 // The tables of one running program that the comparison layer works on.
