@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ struct Golden {
   Bytes (*build)();
   std::string hex;
 };
+void PrintTo(const Golden& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class WireBytes : public ::testing::TestWithParam<Golden> {};
 
@@ -309,6 +313,9 @@ struct Truncation {
   Bytes (*build)();
   bool (*read)(std::span<const uint8_t>);
 };
+void PrintTo(const Truncation& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class Truncated : public ::testing::TestWithParam<Truncation> {};
 
@@ -361,6 +368,9 @@ struct Limit {
   size_t largest;  // variable bytes of the largest message that fits one frame
   Bytes (*build)(size_t variable);
 };
+void PrintTo(const Limit& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class PayloadLimit : public ::testing::TestWithParam<Limit> {};
 

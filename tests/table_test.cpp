@@ -191,7 +191,13 @@ TEST_P(DeletingWalk, VisitsEveryEntryOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Patterns, DeletingWalk,
                          ::testing::Values(Ids{}, Ids{1}, Ids{6}, Ids{1, 2}, Ids{5, 6},
-                                           Ids{2, 4, 6}, Ids{1, 3, 5}, Ids{1, 2, 3, 4, 5, 6}));
+                                           Ids{2, 4, 6}, Ids{1, 3, 5}, Ids{1, 2, 3, 4, 5, 6}),
+                         [](const auto& info) {
+                           std::string name = "Delete";
+                           for (int32_t id : info.param)
+                             name += "_" + std::to_string(id);
+                           return info.param.empty() ? std::string("DeleteNone") : name;
+                         });
 
 // ---- select, clear, count ------------------------------------------------
 
