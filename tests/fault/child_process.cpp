@@ -32,7 +32,8 @@ std::string Drain(int fd, Clock::time_point deadline) {
   char buffer[4096];
   while (Clock::now() < deadline) {
     pollfd waiting = {fd, POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (poll(&waiting, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
     const ssize_t got = read(fd, buffer, sizeof(buffer));
     if (got <= 0) break;

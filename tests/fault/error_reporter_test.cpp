@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -26,9 +27,12 @@ uint64_t kelpie_test_registers[14];
 uint8_t kelpie_test_vectors[4][16];
 alignas(16) uint8_t kelpie_test_vector_pattern[4][16] = {
     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-    {0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C, 0x2D, 0x1E, 0x0F},
-    {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA},
-    {0xDE, 0xAD, 0xBE, 0xEF, 0xFE, 0xED, 0xFA, 0xCE, 0xCA, 0xFE, 0xBA, 0xBE, 0x0B, 0xAD, 0xF0, 0x0D},
+    {0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C, 0x2D, 0x1E,
+     0x0F},
+    {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55,
+     0xAA},
+    {0xDE, 0xAD, 0xBE, 0xEF, 0xFE, 0xED, 0xFA, 0xCE, 0xCA, 0xFE, 0xBA, 0xBE, 0x0B, 0xAD, 0xF0,
+     0x0D},
 };
 uint64_t kelpie_test_stack_before;
 uint64_t kelpie_test_stack_after;
@@ -109,8 +113,12 @@ __attribute__((noinline)) int32_t Recurse(int32_t depth) {
   return Recurse(depth + 1) + frame[0];
 }
 
-void TriggerDivide() { gSink = DivideByZero(7); }
-void TriggerNull() { gSink = ReadThroughNull(); }
+void TriggerDivide() {
+  gSink = DivideByZero(7);
+}
+void TriggerNull() {
+  gSink = ReadThroughNull();
+}
 void TriggerFloat() {
   feenableexcept(FE_DIVBYZERO);
   gSink = static_cast<int32_t>(DivideFloatByZero());
@@ -118,9 +126,9 @@ void TriggerFloat() {
 }
 // A shared mapping of a file that is then cut to nothing: touching it raises SIGBUS.
 void TriggerBus() {
-  char path[] = "/tmp/kelpie_fault_XXXXXX";
-  const int fd = mkstemp(path);
-  unlink(path);
+  std::string path = (std::filesystem::temp_directory_path() / "kelpie_fault_XXXXXX").string();
+  const int fd = mkstemp(path.data());
+  unlink(path.c_str());
   if (fd < 0 || ftruncate(fd, 4096) != 0) return;
   void* mapped = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
   if (mapped == MAP_FAILED || ftruncate(fd, 0) != 0) return;
@@ -135,9 +143,10 @@ void TriggerStackOverflow() {
   gSink = Recurse(0);
 }
 
-#define SKIP_WITHOUT_HOOK()                                                           \
-  if (!FaultHookInstalled()) GTEST_SKIP() << "the sanitizer build leaves faults to the " \
-                                             "sanitizer"
+#define SKIP_WITHOUT_HOOK()                                   \
+  if (!FaultHookInstalled())                                  \
+  GTEST_SKIP() << "the sanitizer build leaves faults to the " \
+                  "sanitizer"
 
 std::string ExpectedText(std::string_view description, int32_t address, std::string_view module,
                          int line, int count) {
@@ -165,8 +174,8 @@ TEST(ErrorReporter, DivisionByZeroShowsTheStatementAndCountsOne) {
   ASSERT_EQ(outcome.Reports("text").size(), 1u);
   EXPECT_EQ(outcome.Reports("title")[0], "Error!");
   const int32_t address = std::stoi(outcome.Reports("address").at(0));
-  EXPECT_EQ(outcome.Reports("text")[0], ExpectedText("Attempted division by zero", address, "Kelpie",
-                                                     MarkerLine(__FILE__, "divide"), 1));
+  EXPECT_EQ(outcome.Reports("text")[0], ExpectedText("Attempted division by zero", address,
+                                                     "Kelpie", MarkerLine(__FILE__, "divide"), 1));
   // The address is that of the division inside DivideByZero.
   EXPECT_LT(std::stoul(outcome.Reports("offset").at(0)), 64u);
 }
@@ -175,7 +184,8 @@ constexpr const char* kAccessViolationText =
     "An attemped read or write to/from an address to which that process isn't allowed";
 
 struct FaultKind {
-  const char* marker;  // nullptr where the faulting line depends on code generation
+  const char* name;  // also the fault marker
+  bool lineKnown;    // false where the faulting line depends on code generation
   void (*trigger)();
   const char* description;
   bool answerYes;
@@ -196,8 +206,8 @@ TEST_P(FaultKinds, ShowDescriptionModuleAndLine) {
   const std::string text = outcome.Reports("text")[0];
   EXPECT_EQ(DialogField(text, "Description"), kind.description);
   EXPECT_EQ(DialogField(text, "Module"), "Kelpie");
-  if (kind.marker != nullptr) {
-    EXPECT_EQ(DialogField(text, "LineNR"), std::to_string(MarkerLine(__FILE__, kind.marker)));
+  if (kind.lineKnown) {
+    EXPECT_EQ(DialogField(text, "LineNR"), std::to_string(MarkerLine(__FILE__, kind.name)));
   }
   EXPECT_EQ(DialogField(text, "Total number of errors"), "1");
 }
@@ -205,27 +215,29 @@ TEST_P(FaultKinds, ShowDescriptionModuleAndLine) {
 INSTANTIATE_TEST_SUITE_P(
     Signals, FaultKinds,
     ::testing::Values(
-        FaultKind{"null", TriggerNull, kAccessViolationText, true},
-        FaultKind{"invalid", ExecuteInvalidInstruction,
+        FaultKind{"null", true, TriggerNull, kAccessViolationText, true},
+        FaultKind{"invalid", true, ExecuteInvalidInstruction,
                   "Try to execute an invalid instruction -such as MMX opcodes on a non MMX system",
                   true},
-        FaultKind{"breakpoint", HitBreakpoint, "BREAKPOINT A breakpoint was encountered.", true},
-        FaultKind{"privileged", ExecutePrivilegedInstruction,
+        FaultKind{"breakpoint", true, HitBreakpoint, "BREAKPOINT A breakpoint was encountered.",
+                  true},
+        FaultKind{"privileged", true, ExecutePrivilegedInstruction,
                   "The instruction is not allowed in the current ring (inport, outport & control "
                   "register manipulation usually)",
                   true},
-        FaultKind{"float", TriggerFloat,
+        FaultKind{"float", true, TriggerFloat,
                   "FLOAT_DIVIDE_BY_ZERO The thread tried to divide a floating-point value by zero.",
                   true},
-        FaultKind{"bus", TriggerBus, "UNKNOWN Error", true},
+        FaultKind{"bus", true, TriggerBus, "UNKNOWN Error", true},
         // Going on inside a copy from a forbidden page, or inside a runaway
         // recursion, only faults again: answer No.
-        FaultKind{"libc", CopyFromForbiddenPage, kAccessViolationText, false},
-        FaultKind{"inlined", SumForbiddenPage, kAccessViolationText, false},
-        FaultKind{nullptr, TriggerStackOverflow,
+        FaultKind{"libc", true, CopyFromForbiddenPage, kAccessViolationText, false},
+        FaultKind{"inlined", true, SumForbiddenPage, kAccessViolationText, false},
+        FaultKind{"stack", false, TriggerStackOverflow,
                   "Stack overflow.Can occur during errant recursion, or when a function creates a "
                   "particularly large array on the stack.",
-                  false}));
+                  false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ErrorReporter, YesGoesOnWithCorrectResultsAndTheNextFaultCountsOn) {
   SKIP_WITHOUT_HOOK();
@@ -345,8 +357,8 @@ __attribute__((noinline)) void FaultWithKnownRegisters() {
       "movdqu %%xmm8, kelpie_test_vectors+32(%%rip)\n\t"
       "movdqu %%xmm15, kelpie_test_vectors+48(%%rip)\n\t"
       "movq %%rsp, kelpie_test_stack_after(%%rip)\n\t" ::
-          : "rax", "rbx", "rcx", "rdx", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13",
-            "r14", "r15", "xmm0", "xmm1", "xmm8", "xmm15", "cc", "memory");
+          : "rax", "rbx", "rcx", "rdx", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13", "r14",
+            "r15", "xmm0", "xmm1", "xmm8", "xmm15", "cc", "memory");
 }
 
 TEST(ErrorReporter, EveryRegisterButTheInstructionPointerSurvivesTheDialog) {
@@ -357,7 +369,8 @@ TEST(ErrorReporter, EveryRegisterButTheInstructionPointerSurvivesTheDialog) {
     FaultWithKnownRegisters();
     const int errorNumber = errno;
     std::string registers;
-    for (uint64_t value : kelpie_test_registers) registers += std::to_string(value / 0x0101010101010101) + " ";
+    for (uint64_t value : kelpie_test_registers)
+      registers += std::to_string(value / 0x0101010101010101) + " ";
     channel.Send("registers", registers);
     channel.Send("vectors", memcmp(kelpie_test_vectors, kelpie_test_vector_pattern,
                                    sizeof(kelpie_test_vectors)) == 0

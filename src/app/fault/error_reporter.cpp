@@ -30,17 +30,29 @@ ErrorHandlerProc RegisterErrorHandler(ErrorHandlerProc handler) {
   return handler;
 }
 
-void SetErrorDialog(ErrorDialog dialog) { Dialog() = std::move(dialog); }
+void SetErrorDialog(ErrorDialog dialog) {
+  Dialog() = std::move(dialog);
+}
 
-std::string_view ErrorDescription() { return FaultDescription(LastFault().code); }
+std::string_view ErrorDescription() {
+  return FaultDescription(LastFault().code);
+}
 
-int32_t ErrorAddress() { return static_cast<int32_t>(static_cast<uint32_t>(LastFault().address)); }
+int32_t ErrorAddress() {
+  return static_cast<int32_t>(static_cast<uint32_t>(LastFault().address));
+}
 
-std::string_view ErrorModuleName() { return ModuleName(LastFault().module); }
+std::string_view ErrorModuleName() {
+  return ModuleName(LastFault().module);
+}
 
-int32_t ErrorLineNumber() { return LastFault().line; }
+int32_t ErrorLineNumber() {
+  return LastFault().line;
+}
 
-int32_t ErrorCount() { return LastFault().count; }
+int32_t ErrorCount() {
+  return LastFault().count;
+}
 
 std::string ErrorText() {
   std::string text = "There was an error:\r\n\r\n";

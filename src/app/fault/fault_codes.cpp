@@ -112,7 +112,8 @@ std::string_view ModuleName(int32_t module) {
 }
 
 std::optional<int32_t> ModuleOfFile(std::string_view path, std::string_view sourceRoot) {
-  while (sourceRoot.ends_with('/')) sourceRoot.remove_suffix(1);
+  while (sourceRoot.ends_with('/'))
+    sourceRoot.remove_suffix(1);
   if (sourceRoot.empty() || !path.starts_with(sourceRoot)) return std::nullopt;
   const std::string_view rest = path.substr(sourceRoot.size());
   if (!rest.starts_with('/')) return std::nullopt;

@@ -33,9 +33,9 @@ inline constexpr int32_t kFrameModule = 2;
 // What the signal handler knows about one fault signal.
 struct FaultSignal {
   int signal = 0;
-  int code = 0;                // siginfo si_code
-  bool nearStack = false;      // SIGSEGV at an address next to the stack pointer
-  bool privileged = false;     // the instruction needs ring 0 (or I/O rights)
+  int code = 0;             // siginfo si_code
+  bool nearStack = false;   // SIGSEGV at an address next to the stack pointer
+  bool privileged = false;  // the instruction needs ring 0 (or I/O rights)
 };
 
 // The fault code for a caught signal.

@@ -103,12 +103,14 @@ DecodedInstruction DecodeAt(HookState& hook, uint64_t address) {
   return decoded;
 }
 
-// int3 reports the address after itself; find the breakpoint instruction.
+// int3 reports the address after itself; find the breakpoint instruction
+// (0xCC, or the two-byte form CD 03).
 uint64_t BreakpointAddress(uint64_t rip) {
-  std::array<uint8_t, 2> before{};
-  if (ReadOwnMemory(rip - 2, before.data(), before.size()) != before.size()) return rip;
-  if (before[1] == 0xCC) return rip - 1;
-  if (before[0] == 0xCD && before[1] == 0x03) return rip - 2;
+  uint8_t last = 0;
+  uint8_t first = 0;
+  if (ReadOwnMemory(rip - 1, &last, 1) != 1) return rip;
+  if (last == 0xCC) return rip - 1;
+  if (last == 0x03 && ReadOwnMemory(rip - 2, &first, 1) == 1 && first == 0xCD) return rip - 2;
   return rip;
 }
 
@@ -127,7 +129,8 @@ std::optional<FaultSite> FindFaultSite(HookState& hook, int signal, const siginf
 }
 
 bool NearStackPointer(int signal, const siginfo_t& info, uint64_t rsp) {
-  if (signal != SIGSEGV || info.si_code == SI_KERNEL) return false;
+  // si_addr means nothing for a general protection fault or a sent signal.
+  if (signal != SIGSEGV || info.si_code <= 0 || info.si_code == SI_KERNEL) return false;
   const auto address = reinterpret_cast<uint64_t>(info.si_addr);
   const uint64_t distance = address > rsp ? address - rsp : rsp - address;
   return distance <= kStackReach;
@@ -142,14 +145,22 @@ void StandAside(HookState& hook, int signal) {
 }
 
 DwarfRegisters ToDwarfOrder(const greg_t* registers, uint64_t pc) {
-  return {static_cast<uint64_t>(registers[REG_RAX]), static_cast<uint64_t>(registers[REG_RDX]),
-          static_cast<uint64_t>(registers[REG_RCX]), static_cast<uint64_t>(registers[REG_RBX]),
-          static_cast<uint64_t>(registers[REG_RSI]), static_cast<uint64_t>(registers[REG_RDI]),
-          static_cast<uint64_t>(registers[REG_RBP]), static_cast<uint64_t>(registers[REG_RSP]),
-          static_cast<uint64_t>(registers[REG_R8]),  static_cast<uint64_t>(registers[REG_R9]),
-          static_cast<uint64_t>(registers[REG_R10]), static_cast<uint64_t>(registers[REG_R11]),
-          static_cast<uint64_t>(registers[REG_R12]), static_cast<uint64_t>(registers[REG_R13]),
-          static_cast<uint64_t>(registers[REG_R14]), static_cast<uint64_t>(registers[REG_R15]),
+  return {static_cast<uint64_t>(registers[REG_RAX]),
+          static_cast<uint64_t>(registers[REG_RDX]),
+          static_cast<uint64_t>(registers[REG_RCX]),
+          static_cast<uint64_t>(registers[REG_RBX]),
+          static_cast<uint64_t>(registers[REG_RSI]),
+          static_cast<uint64_t>(registers[REG_RDI]),
+          static_cast<uint64_t>(registers[REG_RBP]),
+          static_cast<uint64_t>(registers[REG_RSP]),
+          static_cast<uint64_t>(registers[REG_R8]),
+          static_cast<uint64_t>(registers[REG_R9]),
+          static_cast<uint64_t>(registers[REG_R10]),
+          static_cast<uint64_t>(registers[REG_R11]),
+          static_cast<uint64_t>(registers[REG_R12]),
+          static_cast<uint64_t>(registers[REG_R13]),
+          static_cast<uint64_t>(registers[REG_R14]),
+          static_cast<uint64_t>(registers[REG_R15]),
           pc};
 }
 
@@ -284,7 +295,8 @@ bool Install(HookState& hook) {
   struct sigaction action {};
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int signal : kFaultSignals) sigaddset(&action.sa_mask, signal);
+  for (int signal : kFaultSignals)
+    sigaddset(&action.sa_mask, signal);
   sigaddset(&action.sa_mask, hook.resumeSignal);
   action.sa_sigaction = OnResume;
   sigaction(hook.resumeSignal, &action, &hook.previousResume);
@@ -296,19 +308,29 @@ bool Install(HookState& hook) {
   return true;
 }
 
+#ifdef KELPIE_SANITIZE
+// The sanitizers catch faults themselves and say far more about them.
+constexpr bool kLeaveFaultsToSanitizer = true;
+#else
+constexpr bool kLeaveFaultsToSanitizer = false;
+#endif
+
 // Runs before the program's own static initialisers and before main.
 __attribute__((constructor(101))) void InstallAtStart() {
-#ifndef KELPIE_SANITIZE
+  if (kLeaveFaultsToSanitizer) return;
   gHook = new HookState;
   Install(*gHook);
-#endif
 }
 
-__attribute__((destructor(101))) void RemoveAtEnd() { RemoveFaultHook(); }
+__attribute__((destructor(101))) void RemoveAtEnd() {
+  RemoveFaultHook();
+}
 
 }  // namespace
 
-bool FaultHookInstalled() { return gHook != nullptr && gHook->installed; }
+bool FaultHookInstalled() {
+  return gHook != nullptr && gHook->installed;
+}
 
 FaultRecord LastFault() {
   if (gHook == nullptr) return {};

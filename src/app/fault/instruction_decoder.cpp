@@ -17,7 +17,9 @@ constexpr std::array<unsigned, 10> kAlsoPrivileged = {
 
 }  // namespace
 
-InstructionDecoder::~InstructionDecoder() { Close(); }
+InstructionDecoder::~InstructionDecoder() {
+  Close();
+}
 
 bool InstructionDecoder::Open() {
   Close();
@@ -50,9 +52,9 @@ DecodedInstruction InstructionDecoder::Decode(std::span<const uint8_t> bytes,
   if (!cs_disasm_iter(handle_, &code, &size, &address, insn)) return {};
   DecodedInstruction decoded;
   decoded.length = static_cast<uint8_t>(insn->size);
-  decoded.privileged = cs_insn_group(handle_, insn, CS_GRP_PRIVILEGE) ||
-                       std::find(kAlsoPrivileged.begin(), kAlsoPrivileged.end(), insn->id) !=
-                           kAlsoPrivileged.end();
+  decoded.privileged =
+      cs_insn_group(handle_, insn, CS_GRP_PRIVILEGE) ||
+      std::find(kAlsoPrivileged.begin(), kAlsoPrivileged.end(), insn->id) != kAlsoPrivileged.end();
   return decoded;
 }
 

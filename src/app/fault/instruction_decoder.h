@@ -29,7 +29,7 @@ class InstructionDecoder {
  private:
   void Close();
 
-  size_t handle_ = 0;  // csh
+  size_t handle_ = 0;            // csh
   void* instruction_ = nullptr;  // cs_insn scratch for cs_disasm_iter
 };
 

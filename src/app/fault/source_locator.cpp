@@ -69,8 +69,15 @@ std::optional<SourceLocation> LocateAddress(Dwfl_Module* module, Dwarf_Addr pc,
       if (auto own = Classify(dwarf_linesrc(row, nullptr, nullptr), line, root)) return own;
     }
   }
+  // dwarf_getscopes leaves an inlined instance for its abstract origin, so
+  // only its innermost scope is used; dwarf_getscopes_die then gives the
+  // physical nesting, every enclosing inlined call included.
   Dwarf_Die* scopes = nullptr;
-  const int depth = dwarf_getscopes(cu, pc - bias, &scopes);
+  if (dwarf_getscopes(cu, pc - bias, &scopes) <= 0) return std::nullopt;
+  Dwarf_Die innermost = scopes[0];
+  free(scopes);
+  scopes = nullptr;
+  const int depth = dwarf_getscopes_die(&innermost, &scopes);
   std::optional<SourceLocation> found;
   for (int i = 0; i < depth && !found; ++i) {
     if (dwarf_tag(&scopes[i]) == DW_TAG_inlined_subroutine) found = CallSite(cu, &scopes[i], root);
