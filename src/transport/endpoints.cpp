@@ -68,8 +68,9 @@ int32_t Network::NetStartup() {
 
 void Network::NetShutdown() {
   ServerClose();
-  while (!connections_.empty())
+  while (!connections_.empty()) {
     CloseConnection(connections_.begin()->first);
+  }
 }
 
 int32_t Network::ServerOpen(int32_t port) {
