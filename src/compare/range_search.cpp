@@ -72,6 +72,7 @@ struct RangeSearch::State {
   std::span<const uint8_t> data;
   RangeSearchOptions options;
   std::unique_ptr<RangeIndex> index;
+  bool indexTried = false;
   // Bytes read by scans so far; decides when the index pays off.
   int64_t scanned = 0;
   std::unordered_map<AnswerKey, int32_t, AnswerKeyHash> answers;
@@ -83,7 +84,12 @@ struct RangeSearch::State {
 };
 
 int64_t RangeSearch::State::FindLongRange(int64_t len, int32_t startLong, const Md5Digest& digest) {
-  if (!index && IndexPaysOff()) index = std::make_unique<RangeIndex>(data);
+  if (!index && !indexTried && IndexPaysOff()) {
+    // Without the memory for an index, scans go on as before.
+    indexTried = true;
+    auto built = std::make_unique<RangeIndex>(data);
+    if (built->ok()) index = std::move(built);
+  }
   WindowSieve sieve(data, len, digest);
   const int64_t last = static_cast<int64_t>(data.size()) - len;
   const auto value = static_cast<uint32_t>(startLong);

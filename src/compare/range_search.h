@@ -13,7 +13,7 @@ namespace kelpie {
 // them to reach the index with small buffers.
 struct RangeSearchOptions {
   // Buffers outside [indexMinSize, indexMaxSize] bytes are always scanned;
-  // the index costs about 4.25 bytes per buffer byte.
+  // the index costs at most 4.5 bytes per buffer byte (6.5 while it is built).
   int64_t indexMinSize = int64_t{1} << 20;
   int64_t indexMaxSize = int64_t{256} << 20;
   // The index is built once scans have read this many buffers' worth of bytes.
