@@ -12,6 +12,7 @@
 #include "compare/fingerprint.h"
 #include "compare/four_byte_scan.h"
 #include "compare/range_index.h"
+#include "compare/window_sieve.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -327,6 +328,28 @@ TEST(RangeSearchIndex, BuiltOnlyAfterEnoughScans) {
   EXPECT_EQ(search.Find(-1, 100, 0, Md5Of(data, 0, 100)), 0);
 }
 
+// Runs short enough that the index walks their bucket instead of scanning,
+// with windows starting before, inside and after each run.
+TEST(RangeSearchIndex, WalksBucketsAcrossRuns) {
+  Bytes data = test::RandomBytes(30000, 11);
+  for (size_t run : {1000u, 5000u, 9000u})
+    std::fill_n(data.begin() + run, 200, 0);
+  std::copy_n(data.begin() + 1190, 64, data.begin() + 20000);
+  RangeSearchOptions options;
+  options.indexMinSize = 0;
+  options.scansBeforeIndex = 0;
+  RangeSearch search(data, options);
+  for (int64_t at : {995, 1000, 1100, 1136, 1137, 1150, 1190, 1196, 1199, 5190, 8999, 9137}) {
+    for (int32_t len : {5, 64, 199, 200, 201}) {
+      const Query q{-1, len, StartLong(data, at), Md5Of(data, at, len)};
+      EXPECT_EQ(search.Find(q.start, q.len, q.startLong, q.md5),
+                NaiveFindRange(data, q.start, q.len, q.startLong, q.md5))
+          << at << " " << len;
+    }
+  }
+  EXPECT_TRUE(search.indexed());
+}
+
 TEST(RangeSearchIndex, NeverBuiltForSmallBuffersByDefault) {
   const Bytes data(5000, 0);
   RangeSearch search(data);
@@ -334,6 +357,50 @@ TEST(RangeSearchIndex, NeverBuiltForSmallBuffersByDefault) {
     EXPECT_EQ(search.Find(0, 50, 0, Md5Of(Bytes(50, 1), 0, 50 - k)), -1);
   EXPECT_FALSE(search.indexed());
 }
+
+// --- Repeated content is rejected without one MD5 per offset. ---
+
+struct SieveCase {
+  const char* name;
+  Bytes data;
+  int64_t maxHashed;
+};
+
+class WindowSieveHashes : public ::testing::TestWithParam<SieveCase> {};
+
+TEST_P(WindowSieveHashes, FewWindowsOfAbsentRange) {
+  const Bytes& data = GetParam().data;
+  const int64_t len = 512;
+  const uint32_t start = LoadFourBytes(data.data() + 100);
+  WindowSieve sieve(data, len, RangeDigest(test::RandomBytes(len, 1)));
+  const auto last = static_cast<int64_t>(data.size()) - len;
+  int64_t candidates = 0;
+  for (int64_t from = 0;;) {
+    const int64_t at = FindFourBytes(data, from, last, start);
+    if (at < 0) break;
+    ++candidates;
+    const WindowSieve::Verdict verdict = sieve.Check(at);
+    ASSERT_FALSE(verdict.match);
+    from = verdict.resumeAt;
+  }
+  EXPECT_GT(candidates, 0);
+  EXPECT_LE(sieve.hashed(), GetParam().maxHashed);
+}
+
+Bytes LongPeriod() {
+  Bytes pattern(60, 'a');
+  const Bytes noise = test::RandomBytes(40, 8);
+  pattern.insert(pattern.end(), noise.begin(), noise.end());
+  return Periodic(200000, pattern);
+}
+
+INSTANTIATE_TEST_SUITE_P(Repeats, WindowSieveHashes,
+                         ::testing::Values(SieveCase{"Zeros", Bytes(200000, 0), 1},
+                                           SieveCase{"PeriodSeven",
+                                                     Periodic(200000, Text("aaaaaab")), 3},
+                                           // 57 offsets in each period start with "aaaa".
+                                           SieveCase{"RunInsideLongPeriod", LongPeriod(), 57}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- The building blocks at SIMD block edges. ---
 

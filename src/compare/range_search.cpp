@@ -23,6 +23,8 @@
 namespace kelpie {
 namespace {
 
+constexpr size_t kScannedBytesPerBucketEntry = 32;
+
 struct AnswerKey {
   int32_t len;
   int32_t startLong;
@@ -93,7 +95,12 @@ int64_t RangeSearch::State::FindLongRange(int64_t len, int32_t startLong, const 
   WindowSieve sieve(data, len, digest);
   const int64_t last = static_cast<int64_t>(data.size()) - len;
   const auto value = static_cast<uint32_t>(startLong);
-  return index ? WalkBucket(sieve, last, value) : ScanBuffer(sieve, last, value);
+  // A bucket entry costs a data read, a scanned byte a small part of one
+  // SIMD compare: buckets holding a large share of the offsets (long runs)
+  // are cheaper to scan for.
+  const bool walk =
+      index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry;
+  return walk ? WalkBucket(sieve, last, value) : ScanBuffer(sieve, last, value);
 }
 
 int64_t RangeSearch::State::ScanBuffer(WindowSieve& sieve, int64_t last, uint32_t value) {

@@ -16,8 +16,11 @@ struct RangeSearchOptions {
   // the index costs at most 4.5 bytes per buffer byte (6.5 while it is built).
   int64_t indexMinSize = int64_t{1} << 20;
   int64_t indexMaxSize = int64_t{256} << 20;
-  // The index is built once scans have read this many buffers' worth of bytes.
-  int64_t scansBeforeIndex = 4;
+  // The index is built once scans have read this many buffers' worth of
+  // bytes. Building costs as much time as a few hundred scans, so a small
+  // edit, which costs a dozen or two, is answered by scanning, while an
+  // insertion, which moves everything after it, soon gets the index.
+  int64_t scansBeforeIndex = 16;
   // Scan answers remembered per (length, StartLong, MD5); forgotten all at
   // once when full.
   size_t cachedAnswers = size_t{1} << 16;
