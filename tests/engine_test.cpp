@@ -150,17 +150,6 @@ TEST_F(Initiator, UnreadableLocalFileIsComparedAsZeros) {
   EXPECT_EQ(Blocks(job), (std::vector<Block>{{kNext, 0, 3000, 0}}));
 }
 
-TEST_F(Initiator, JobKeepsItsOwnCopiesOfTheFileEntries) {
-  CompareJob& job = Start(RandomBytes(100, 1));
-  tables_.RemoteFiles.Clear();
-  tables_.LocalFiles.Clear();
-  ASSERT_TRUE(job.remoteFile);
-  EXPECT_EQ(job.remoteFile->path, "C:\\peer\\file.bin");
-  EXPECT_EQ(job.remoteFile->size, 1234);
-  EXPECT_EQ(job.localFile.path, local_.path);
-  EXPECT_EQ(job.localFile.size, 100);
-}
-
 struct SplitCase {
   const char* name;
   int32_t size;
