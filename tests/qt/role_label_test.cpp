@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
 #include <QImage>
 
 #include "app/qt/brushes.h"
@@ -55,6 +57,31 @@ INSTANTIATE_TEST_SUITE_P(
                       // After StopServer the Clients table may still hold entries.
                       LabelCase{"StoppedWithFormerClients", 0, 0, 1, kBrushRed, kBrushYellow}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+TEST(Repaint, PaintsBeforeItReturns) {
+  PeerState state;
+  QtWindow window(state);
+  QCoreApplication::processEvents();
+  PaintCounter label(window.Control(kServerLabel));
+  PaintCounter jobs(static_cast<QAbstractScrollArea*>(window.Control(kJobList))->viewport());
+  window.Repaint(kServerLabel);
+  window.Repaint(kJobList);
+  EXPECT_EQ(label.count, 1);
+  EXPECT_EQ(jobs.count, 1);
+}
 
 TEST(Brushes, HaveTheirExactColours) {
   EXPECT_EQ(kBrushGreen, QColor(0, 239, 0));
