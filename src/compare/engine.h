@@ -15,8 +15,8 @@ enum AcceptError : int32_t {
 };
 
 struct Acceptance {
-  CompareJob* job = nullptr;  // the new responder job, or null
-  int32_t error = kNotListed; // meaningful when job is null
+  CompareJob* job = nullptr;   // the new responder job, or null
+  int32_t error = kNotListed;  // meaningful when job is null
 };
 
 // Initiator: sends Compare_Start, appends a job in Requested, reads the local
@@ -32,7 +32,8 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
 void RunComparisons(Tables& tables, EngineHost& host);
 
 // Responder: where a range with this StartLong and MD5 begins in the job's
-// data: its own offset first, else the lowest offset, else -1.
+// data: its own offset first, else the lowest offset, else -1. Also -1 for a
+// job without data and for a length outside the data.
 int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLong,
                    std::string_view md5);
 

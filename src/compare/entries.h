@@ -67,6 +67,22 @@ struct JobFile {
   int32_t size = 0;
 };
 
+// A block that can supply the new file's bytes from found on: answered
+// (Split or Settled), not empty, and lying inside the new file.
+struct SyncSource {
+  int32_t found = 0;
+  int32_t start = 0;
+  int32_t len = 0;
+};
+
+// The usable blocks of a job ordered by found, ties in list order, so a
+// synchronisation step finds the block found at its position, and the next
+// offset where one begins, without walking the block list.
+struct SyncIndex {
+  int32_t version = -1;  // blocksVersion it was built from; -1 = not built
+  std::vector<SyncSource> sources;
+};
+
 // One comparison, and later synchronisation, of a local file with a remote
 // one. The initiator has a remote file and a block list; a responder has
 // neither.
@@ -83,6 +99,14 @@ struct CompareJob {
 
   // Responder: what earlier checks learned about data (made on first use).
   std::unique_ptr<RangeSearch> search;
+
+  // Initiator caches over blocks, kept by the engine so that a pass or an
+  // answer never walks the list from the front. Every record before the
+  // active one is Split or Settled and every record after it is Queued.
+  uint8_t* activeBlock = nullptr;  // the record in state Next or Sent; null when none
+  int32_t openBlocks = 0;          // records in state Queued, Next or Sent
+  int32_t blocksVersion = 0;       // bumped whenever a record is added or answered
+  SyncIndex syncIndex;             // built when synchronisation starts or blocks changed
 };
 
 // The tables of one running program that the comparison layer works on.

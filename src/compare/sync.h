@@ -11,8 +11,9 @@ namespace kelpie {
 // Largest Get: its answer (14 + len bytes) must fit one frame.
 inline constexpr int32_t kMaxGetLength = 32753;
 
-// Syncronize on an Idle job: a new zero-filled file of the remote size,
-// position 0. Does nothing for a job without a remote file.
+// Syncronize on an Idle job: the buffer of an earlier run is released, a new
+// zero-filled file of the remote size is made and position is 0. Does nothing
+// for a job without a remote file or one that is not Idle.
 void StartSynchronisation(CompareJob& job);
 
 // Abort: Compare_Stop to the peer, then Idle.
@@ -25,8 +26,9 @@ void SyncStep(CompareJob& job, EngineHost& host);
 // bytes that exist in the job's data, possibly none.
 std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len);
 
-// Initiator: stores the data of a Get answer at position (only what fits) and
-// goes back to Synchronising.
+// Initiator, job AwaitingData: stores the data of a Get answer at position
+// (only what fits) and goes back to Synchronising. An answer without data
+// ends the synchronisation (Idle) with a log line.
 void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes);
 
 }  // namespace kelpie

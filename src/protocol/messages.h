@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -46,7 +47,12 @@ inline constexpr size_t kAnswerGetFixed = 14;
 // message would exceed the largest payload (32767 bytes). Every reader
 // returns nullopt for a payload shorter than the message's fixed part and
 // never reads past the payload. A text field ends at the end of the payload or
-// at its first zero byte.
+// at its first zero byte. Readers do not check bytes 0 and 1: the handlers
+// dispatch on them before choosing a reader.
+//
+// The MD5 field of FileList_Add and Compare_Block (Check) is always 32 bytes:
+// a builder pads shorter text with zero bytes and cuts longer text to its
+// first 32 characters, so the fields behind it never move.
 
 // Byte 0 and byte 1 as signed bytes; 0 for a payload too short to have them.
 int8_t MessageCommand(std::span<const uint8_t> payload);
@@ -60,7 +66,8 @@ std::vector<uint8_t> BuildHello(std::string_view greeting, uint8_t netVersion = 
 std::optional<HelloMessage> ReadHello(std::span<const uint8_t> payload);
 
 // OK: byte 1 names the acknowledged command (2 Hello, 5 FileList_Get,
-// 6 Compare_Start); only OK (Compare_Start) carries a path.
+// 6 Compare_Start); only OK (Compare_Start) carries a path, and ReadOk fills
+// `path` only when byte 1 is 6.
 struct OkMessage {
   int8_t acknowledged = 0;
   int32_t value = 0;

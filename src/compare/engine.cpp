@@ -1,0 +1,142 @@
+#include "compare/engine.h"
+
+#include <climits>
+#include <memory>
+#include <string>
+
+#include "compare/block_list.h"
+#include "compare/fingerprint.h"
+#include "compare/job_loader.h"
+#include "compare/sync.h"
+
+// How two copies of a file are compared.
+//
+// The initiator reads its local file into memory and cuts it into ranges of
+// MaxBlockSize bytes. It checks one range at a time: the check carries the
+// range's offset, length, first four bytes (StartLong) and MD5, and the
+// responder answers with the offset at which its own copy holds the same
+// bytes (the range's own offset first, else the lowest such offset), or -1.
+//
+// A range found at its own offset is Settled. A range found elsewhere, or not
+// at all, is halved while it is at least MinBlockSize bytes long, and both
+// halves are checked in turn: the first half at once, the second when
+// everything in front of it is answered. The checks therefore go depth first
+// and in ascending file order, and the block list ends up describing, piece
+// by piece, which bytes the peer holds and where. A Split range keeps its own
+// answer, so a range that merely moved can later be copied whole.
+//
+// One check per job is outstanding at a time, and each pass of the main loop
+// sends at most one check per job. When no range is left open the comparison
+// is finished and the responder is told with Compare_Stop; the answers are
+// then what synchronisation (sync.cpp) rebuilds the peer's file from.
+
+namespace kelpie {
+namespace {
+
+// The check of the job's Next range, if it has one.
+void SendNextCheck(CompareJob& job, EngineHost& host) {
+  uint8_t* block = job.activeBlock;
+  if (block == nullptr || BlockValue(job, block, kBlockState) != kNext) return;
+  const int32_t start = BlockValue(job, block, kBlockStart);
+  const int32_t len = BlockValue(job, block, kBlockLen);
+  RecordList* list = job.blocks.get();
+  ChangeCurrentRecord(block);
+  // The record's fingerprint was made from the same bytes, which never change.
+  std::string md5 = GetRecordString(list, kBlockMd5);
+  if (md5.size() != 32) md5 = RangeFingerprint(DataRange(job.data, start, len));
+  host.SendCheck(job, start, len, StartLong(job.data, start), md5);
+  SetRecordLong(list, kBlockState, kSent);
+  host.UpdateJobList(kRepaintJobList);
+}
+
+void CompareStep(CompareJob& job, EngineHost& host) {
+  if (!job.blocks) return;
+  if (job.openBlocks > 0) {
+    SendNextCheck(job, host);
+    return;
+  }
+  host.AddLog("Comparison finished!");
+  host.SendStop(job);
+  job.state = kIdle;
+}
+
+FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
+  tables.LocalFiles.Reset();
+  while (FileEntry* entry = tables.LocalFiles.Next()) {
+    if (entry->path == path) return entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
+                            const FileEntry& remote) {
+  CompareJob& job = *tables.CompareJobs.Append();
+  job.localFile = JobFile{local.path, local.size};
+  job.remoteFile = JobFile{remote.path, remote.size};
+  job.peer = remote.owner;
+  host.SendCompareStart(job);
+  // An unreadable file is compared as zeros; the synchronisation then fetches
+  // whatever of the peer's file they do not match.
+  LoadFileData(job.localFile.path, job.localFile.size, job.data);
+  CutBlocks(job, tables.MaxBlockSize);
+  host.UpdateJobList(kRebuildJobList);
+  return &job;
+}
+
+Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer) {
+  FileEntry* entry = FindLocalFile(tables, path);
+  if (entry == nullptr) return {nullptr, kNotListed};
+  std::vector<uint8_t> data;
+  if (!LoadFileData(entry->path, entry->size, data)) return {nullptr, kCannotOpen};
+  if (entry->fileId == 0) entry->fileId = NewFileId(tables);
+  CompareJob& job = *tables.CompareJobs.Append();
+  job.localFile = JobFile{entry->path, entry->size};
+  job.fileId = entry->fileId;
+  job.peer = peer;
+  job.data = std::move(data);
+  return {&job, kNotListed};
+}
+
+void RunComparisons(Tables& tables, EngineHost& host) {
+  WalkTable(tables.CompareJobs, [&host](CompareJob& job) {
+    if (job.state == kComparing) CompareStep(job, host);
+    if (job.state == kSynchronising) SyncStep(job, host);
+  });
+}
+
+int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLong,
+                   std::string_view md5) {
+  if (job.data.empty() || len < 0 || static_cast<size_t>(len) > job.data.size()) return -1;
+  if (!job.search) job.search = std::make_unique<RangeSearch>(job.data);
+  return job.search->Find(start, len, startLong, md5);
+}
+
+int32_t ApplyCheckAnswer(Tables& tables, ConnectionId peer, int32_t fileId, int32_t found) {
+  Table<CompareJob>& jobs = tables.CompareJobs;
+  jobs.Reset();
+  while (CompareJob* job = jobs.Next()) {
+    if (job->state == kRequested || job->fileId != fileId || job->peer != peer) continue;
+    // Only the active range can be Sent.
+    if (job->activeBlock == nullptr || BlockValue(*job, job->activeBlock, kBlockState) != kSent) {
+      continue;
+    }
+    AnswerActiveBlock(*job, found, tables.MinBlockSize, tables.MaxBlockSize);
+    return 1;
+  }
+  return 0;
+}
+
+void StopResponderJob(CompareJob& job, EngineHost& host) {
+  job.position = job.localFile.size;
+  host.UpdateJobList(kRepaintJobList);
+}
+
+int32_t NewFileId(Tables& tables) {
+  int32_t id = tables.nextFileId > 0 ? tables.nextFileId : 1;
+  tables.nextFileId = id == INT32_MAX ? 1 : id + 1;
+  return id;
+}
+
+}  // namespace kelpie

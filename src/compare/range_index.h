@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "compare/range_index_memory.h"
+
+namespace kelpie {
+
+// Every offset of a buffer at which four whole bytes start, grouped by a hash
+// of those four bytes, ascending within each group. Memory: four bytes per
+// data byte for the offsets plus four per bucket (one bucket per 8 to 16 data
+// bytes), at most 4.5 bytes per data byte, and while it is built two more per
+// data byte; buffers below 2^32 bytes.
+class RangeIndex {
+ public:
+  explicit RangeIndex(std::span<const uint8_t> data);
+
+  // False when the memory could not be had; the index is then unusable.
+  bool ok() const { return ok_; }
+
+  // Ascending offsets whose four bytes hash like value (a superset of the
+  // offsets holding value; callers compare the bytes).
+  std::span<const uint32_t> Bucket(uint32_t value) const;
+
+  size_t MemoryBytes() const;
+
+ private:
+  uint32_t BucketOf(uint32_t value) const;
+  // Offsets grouped by their buckets' high bits; returns the group starts
+  // and stores each offset's low bucket bits in fine.
+  std::vector<uint32_t> GroupByCoarseBits(std::span<const uint8_t> data, int fineBits,
+                                          std::span<uint16_t> fine);
+  void SortGroupsByFineBits(std::span<const uint32_t> groupStarts, int fineBits,
+                            std::span<const uint16_t> fine);
+
+  int bits_;
+  bool ok_ = false;
+  // Bucket b holds offsets_[starts_[b], starts_[b + 1]).
+  IndexArray<uint32_t> starts_;
+  IndexArray<uint32_t> offsets_;
+};
+
+}  // namespace kelpie

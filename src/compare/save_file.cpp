@@ -1,0 +1,123 @@
+#include "compare/save_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
+
+namespace kelpie {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { Close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int fd() const { return fd_; }
+  // The result of close(); a flush error can first show up here.
+  bool Close() {
+    if (fd_ < 0) return true;
+    int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Removes the temporary file unless it was renamed into place.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Creates a fresh file beside target and returns its descriptor; -1 when
+  // the folder refuses it.
+  int Create(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    // Cut so that the temporary name stays within the length a name may have.
+    const std::string name =
+        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string candidate =
+          folder + "." + name + ".kelpie-" + std::to_string(seed() % 1000000000);
+      // 0666 lets the umask decide, as for any newly created file.
+      int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        path_ = candidate;
+        return fd;
+      }
+      if (errno != EEXIST) return -1;
+    }
+    return -1;
+  }
+  const std::string& path() const { return path_; }
+  void Keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// The file a path names: a symbolic link is followed, so saving over a link
+// replaces the file it points to and keeps the link.
+std::string ResolveTarget(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd() >= 0) ::fsync(dir.fd());
+}
+
+}  // namespace
+
+SaveResult SaveFileReplacing(const std::string& path, std::span<const uint8_t> bytes) {
+  if (path.empty()) return SaveResult::kCannotCreate;
+  const std::string target = ResolveTarget(path);
+  struct stat existing {};
+  const bool replacing = ::stat(target.c_str(), &existing) == 0;
+  if (replacing && S_ISDIR(existing.st_mode)) return SaveResult::kCannotCreate;
+
+  TemporaryFile temporary;
+  FileDescriptor file(temporary.Create(target));
+  if (file.fd() < 0) return SaveResult::kCannotCreate;
+  if (replacing) ::fchmod(file.fd(), existing.st_mode & 07777);
+  if (!WriteAll(file.fd(), bytes) || ::fsync(file.fd()) != 0 || !file.Close()) {
+    return SaveResult::kWriteFailed;
+  }
+  if (::rename(temporary.path().c_str(), target.c_str()) != 0) return SaveResult::kReplaceFailed;
+  temporary.Keep();
+  SyncFolderOf(target);
+  return SaveResult::kSaved;
+}
+
+}  // namespace kelpie

@@ -1,0 +1,132 @@
+#include "compare/sync.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+
+#include "compare/block_list.h"
+#include "compare/save_file.h"
+#include "compare/sync_index.h"
+
+// How the peer's file is rebuilt.
+//
+// After a comparison every answered range of the local file knows where the
+// peer holds the same bytes (its found offset), or that it holds them nowhere
+// (-1). Synchronisation fills a new buffer of the peer's size from offset 0
+// upward, one step per pass of the main loop. At each position it looks for a
+// range found exactly there: the first such range in list order wins, so a
+// Split range that was found whole is copied whole rather than in halves. Its
+// bytes are copied from the local data and the position moves past them.
+//
+// When no range was found at the position, the bytes up to the next offset at
+// which a found range begins (or up to the end of the file) are fetched from
+// the peer with a Get, at most kMaxGetLength bytes at a time so the answer fits
+// one frame; the job waits for the answer, stores it at the position and goes
+// on from there. Only the bytes the local file lacks cross the network.
+//
+// Nothing the peer says is trusted to stay within the buffers: a found range
+// that would run past the new file's end is never copied, an answer stores at
+// most what still fits, and an answer without bytes ends the synchronisation
+// instead of asking again forever. When the buffer is full it is saved where
+// the user chooses, through a temporary file renamed into place.
+
+namespace kelpie {
+namespace {
+
+constexpr char kCompleteLine[] = "Syncronison complete!";
+constexpr char kCannotCreateLine[] = "Couldn't open file!";
+constexpr char kWriteFailedLine[] = "Couldn't write file!";
+constexpr char kReplaceFailedLine[] = "Couldn't replace file!";
+constexpr char kNoDataLine[] = "Syncronison stopped: the peer sent no data!";
+
+void ReleaseNewData(CompareJob& job) {
+  std::vector<uint8_t>().swap(job.newData);
+}
+
+void SaveNewFile(CompareJob& job, EngineHost& host) {
+  const std::string path = host.AskSavePath(job.localFile.path);
+  if (!path.empty()) {
+    switch (SaveFileReplacing(path, job.newData)) {
+      case SaveResult::kSaved:
+        ReleaseNewData(job);
+        host.AddLog(kCompleteLine);
+        break;
+      case SaveResult::kCannotCreate:
+        host.AddLog(kCannotCreateLine);
+        break;
+      case SaveResult::kWriteFailed:
+        host.AddLog(kWriteFailedLine);
+        break;
+      case SaveResult::kReplaceFailed:
+        host.AddLog(kReplaceFailedLine);
+        break;
+    }
+  }
+  job.state = kIdle;
+}
+
+}  // namespace
+
+void StartSynchronisation(CompareJob& job) {
+  if (!job.remoteFile || job.state != kIdle) return;
+  ReleaseNewData(job);
+  try {
+    job.newData.resize(static_cast<size_t>(std::max(job.remoteFile->size, 0)));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  job.position = 0;
+  job.syncIndex.version = -1;
+  RefreshSyncIndex(job);
+  job.state = kSynchronising;
+}
+
+void AbortJob(CompareJob& job, EngineHost& host) {
+  host.SendStop(job);
+  job.state = kIdle;
+}
+
+void SyncStep(CompareJob& job, EngineHost& host) {
+  const auto newSize = static_cast<int32_t>(job.newData.size());
+  if (job.position >= newSize) {
+    SaveNewFile(job, host);
+    return;
+  }
+  RefreshSyncIndex(job);
+  int32_t next = newSize;
+  if (const SyncSource* source = FindSyncSource(job.syncIndex, job.position, newSize, next)) {
+    std::memcpy(job.newData.data() + job.position, job.data.data() + source->start,
+                static_cast<size_t>(source->len));
+    job.position += source->len;
+    host.UpdateJobList(kRepaintJobList);
+    return;
+  }
+  host.SendGet(job, job.position, std::min(next - job.position, kMaxGetLength));
+  job.state = kAwaitingData;
+}
+
+std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len) {
+  return DataRange(job.data, start, std::min(len, kMaxGetLength));
+}
+
+void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes) {
+  if (job.state != kAwaitingData) return;
+  if (bytes.empty()) {
+    // Asking again would bring nothing again.
+    job.state = kIdle;
+    host.AddLog(kNoDataLine);
+    host.UpdateJobList(kRepaintJobList);
+    return;
+  }
+  const auto size = static_cast<int64_t>(job.newData.size());
+  const int64_t room = std::clamp<int64_t>(size - job.position, 0, size);
+  const auto count = static_cast<size_t>(std::min<int64_t>(room, std::ssize(bytes)));
+  if (count > 0) std::memcpy(job.newData.data() + job.position, bytes.data(), count);
+  job.position += static_cast<int32_t>(count);
+  job.state = kSynchronising;
+  host.UpdateJobList(kRepaintJobList);
+}
+
+}  // namespace kelpie

@@ -1,0 +1,50 @@
+#include "compare/sync_index.h"
+
+#include <algorithm>
+
+#include "compare/block_list.h"
+
+namespace kelpie {
+namespace {
+
+bool Usable(const SyncSource& source, int32_t state, int64_t dataSize, int64_t newSize) {
+  if (state != kSplit && state != kSettled) return false;
+  if (source.len <= 0 || source.found < 0 || source.start < 0) return false;
+  return int64_t{source.start} + source.len <= dataSize &&
+         int64_t{source.found} + source.len <= newSize;
+}
+
+}  // namespace
+
+void RefreshSyncIndex(CompareJob& job) {
+  SyncIndex& index = job.syncIndex;
+  if (index.version == job.blocksVersion) return;
+  index.sources.clear();
+  const auto dataSize = static_cast<int64_t>(job.data.size());
+  const auto newSize = static_cast<int64_t>(job.newData.size());
+  for (const uint8_t* block = PeekFirstRecord(job.blocks.get()); block != nullptr;
+       block = PeekNextRecord(block)) {
+    SyncSource source{BlockValue(job, block, kBlockFound), BlockValue(job, block, kBlockStart),
+                      BlockValue(job, block, kBlockLen)};
+    if (Usable(source, BlockValue(job, block, kBlockState), dataSize, newSize)) {
+      index.sources.push_back(source);
+    }
+  }
+  // Stable, so that among blocks found at one offset the first in list order
+  // (a Split range before its halves) comes first.
+  std::stable_sort(index.sources.begin(), index.sources.end(),
+                   [](const SyncSource& a, const SyncSource& b) { return a.found < b.found; });
+  index.version = job.blocksVersion;
+}
+
+const SyncSource* FindSyncSource(const SyncIndex& index, int32_t position, int32_t newSize,
+                                 int32_t& next) {
+  auto at = std::lower_bound(
+      index.sources.begin(), index.sources.end(), position,
+      [](const SyncSource& source, int32_t offset) { return source.found < offset; });
+  if (at != index.sources.end() && at->found == position) return &*at;
+  next = at != index.sources.end() ? std::min(at->found, newSize) : newSize;
+  return nullptr;
+}
+
+}  // namespace kelpie

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+#include "compare/entries.h"
+
+namespace kelpie {
+
+// Rebuilds the job's index of usable blocks when the block list changed since
+// it was made. A block is usable when it is Split or Settled, not empty, and
+// both its bytes in data and its found range in the new file exist.
+void RefreshSyncIndex(CompareJob& job);
+
+// The first usable block, in list order, found at position; null when there
+// is none, and then next is the smallest found offset beyond position, or
+// newSize when no usable block begins there.
+const SyncSource* FindSyncSource(const SyncIndex& index, int32_t position, int32_t newSize,
+                                 int32_t& next);
+
+}  // namespace kelpie
