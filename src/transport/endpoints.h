@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transport/unique_fd.h"
+
 namespace kelpie {
 
 using ConnectionId = int32_t;
@@ -61,13 +63,15 @@ class Network {
   // Queues and sends all bytes; never raises SIGPIPE. Returns the bytes
   // accepted (all of them, or -1 when the connection is unknown or gone).
   int32_t ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes);
+  // True while id names a connection whose socket is still open.
+  bool IsOpen(ConnectionId id) const;
 
   // Pushes out output the sockets did not take earlier. Called once per
   // main-loop pass.
   void FlushPending();
   bool HasPendingOutput(ConnectionId id) const;
 
-  // Descriptors worth waiting on: the listener, every open connection whose
+  // Descriptors worth waiting on: the listener (first), every open connection whose
   // peer has not closed (POLLIN) and those with unsent output (POLLOUT).
   void AppendPollFds(std::vector<pollfd>& fds) const;
 
@@ -77,20 +81,26 @@ class Network {
 
  private:
   struct Connection {
-    int fd = -1;
+    UniqueFd fd;
     std::vector<uint8_t> pending;  // output not yet taken by the socket
     size_t pendingSent = 0;        // bytes of pending already sent
     bool peerClosed = false;       // end of stream seen while polling
+    bool gone = false;             // socket given up; the id waits for its owner to drop it
   };
 
-  ConnectionId Register(int fd);
+  ConnectionId Register(UniqueFd fd);
+  ConnectionId AcceptWaiting();
+  int32_t PollSlot(size_t slot);
   void CloseConnection(ConnectionId id);
+  void GiveUp(ConnectionId id, Connection& connection);
   bool Flush(Connection& connection);
+  bool Queue(Connection& connection, std::span<const uint8_t> bytes);
+  void NotifyClosed(ConnectionId id);
   Connection* Find(ConnectionId id);
+  const Connection* Find(ConnectionId id) const;
 
-  bool started_ = false;
-  int listener_ = -1;
-  std::array<ConnectionId, kMaxClients> slots_{};
+  UniqueFd listener_;
+  std::array<ConnectionId, kMaxClients> slots_{};  // 0 marks a free slot
   int32_t clientCount_ = 0;
   ConnectionId eventConnection_ = 0;
   ConnectionId nextId_ = 1;
