@@ -1,0 +1,117 @@
+// The Progress cell maps the job's local file onto the cell's width: byte
+// offset v lands at left + v * width / size (64-bit, truncating).
+//
+// A job past Requested shows its block map: every record is a rectangle over
+// the full height from its start to start + length (plus one pixel, so even a
+// record of length 0 shows), grey while queued, yellow while checked, green
+// when the peer holds the range at the same offset, blue when elsewhere and
+// red when nowhere; blue and red reach one pixel further left so that a
+// small miss is not hidden by its green neighbour. Once the new file is being
+// assembled, a two-pixel strip along the top (dark green over grey) shows
+// how far. A job in Requested shows a plain bar instead: green up to its
+// position, grey from there to the cell's right edge.
+//
+// A file of size 0 has no proportions; every rectangle then spans the cell.
+// Positions are kept between left and right + 1 whatever the job holds.
+
+#include "app/qt/progress_cell.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "app/qt/brushes.h"
+#include "compare/entries.h"
+
+namespace kelpie {
+namespace {
+
+class CellScale {
+ public:
+  CellScale(const QRect& cell, int32_t size)
+      : left_(cell.x()), right_(cell.x() + cell.width()), width_(cell.width()), size_(size) {}
+
+  int Left() const { return left_; }
+  int Right() const { return right_; }
+  // Pixel offset of a byte offset from the left edge.
+  int64_t Offset(int64_t value) const { return size_ <= 0 ? 0 : value * width_ / size_; }
+  // Pixels covered by value bytes; an empty file counts as wholly covered.
+  int64_t Extent(int64_t value) const { return size_ <= 0 ? width_ : value * width_ / size_; }
+  int Clamp(int64_t x) const { return static_cast<int>(std::clamp<int64_t>(x, left_, right_ + 1)); }
+
+ private:
+  int left_;
+  int right_;
+  int64_t width_;
+  int64_t size_;
+};
+
+void Fill(QPainter& painter, int x0, int x1, int top, int bottom, const QColor& colour) {
+  if (x1 > x0 && bottom > top) painter.fillRect(QRect(x0, top, x1 - x0, bottom - top), colour);
+}
+
+struct BlockFill {
+  bool draw = false;
+  QColor colour;
+  bool overlapLeft = false;
+};
+
+BlockFill FillForBlock(int32_t state, int32_t start, int32_t found) {
+  switch (state) {
+    case kQueued:
+      return {true, kBrushGrey, false};
+    case kNext:
+    case kSent:
+      return {true, kBrushYellow, false};
+    case kSettled:
+      if (found == start) return {true, kBrushGreen, false};
+      if (found >= 0) return {true, kBrushBlue, true};
+      return {true, kBrushRed, true};
+    default:  // kSplit: its halves follow it in the list
+      return {};
+  }
+}
+
+void PaintBlocks(QPainter& painter, const CellScale& scale, const QRect& cell,
+                 const CompareJob& job) {
+  const RecordList* blocks = job.blocks.get();
+  for (const uint8_t* record = PeekFirstRecord(blocks); record; record = PeekNextRecord(record)) {
+    const int32_t start = PeekRecordLong(blocks, record, kBlockStart);
+    const int32_t len = PeekRecordLong(blocks, record, kBlockLen);
+    const int32_t found = PeekRecordLong(blocks, record, kBlockFound);
+    const BlockFill fill = FillForBlock(PeekRecordLong(blocks, record, kBlockState), start, found);
+    if (!fill.draw) continue;
+    int64_t x0 = scale.Left() + scale.Offset(start);
+    const int64_t x1 = x0 + scale.Extent(len) + 1;
+    if (fill.overlapLeft && x0 > scale.Left()) --x0;
+    Fill(painter, scale.Clamp(x0), scale.Clamp(x1), cell.top(), cell.top() + cell.height(),
+         fill.colour);
+  }
+}
+
+void PaintTopStrip(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
+  const int x1 = scale.Clamp(scale.Left() + scale.Extent(position) + 1);
+  const int bottom = cell.top() + cell.height();
+  Fill(painter, scale.Left(), x1, cell.top(), std::min(cell.top() + 2, bottom), kBrushDarkGreen);
+  Fill(painter, scale.Left(), x1, cell.top() + 1, std::min(cell.top() + 2, bottom), kBrushGrey);
+}
+
+void PaintPlainBar(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
+  const int p = scale.Clamp(scale.Left() + scale.Extent(position) + 1);
+  const int bottom = cell.top() + cell.height();
+  Fill(painter, scale.Left(), p, cell.top(), bottom, kBrushGreen);
+  Fill(painter, p, scale.Right() + 1, cell.top(), bottom, kBrushGrey);
+}
+
+}  // namespace
+
+void PaintProgressCell(QPainter& painter, const QRect& cell, const CompareJob& job) {
+  const CellScale scale(cell, job.localFile.size);
+  if (job.state == kRequested) {
+    PaintPlainBar(painter, scale, cell, job.position);
+    return;
+  }
+  PaintBlocks(painter, scale, cell, job);
+  if (job.position != 0) PaintTopStrip(painter, scale, cell, job.position);
+}
+
+}  // namespace kelpie
