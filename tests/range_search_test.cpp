@@ -404,32 +404,55 @@ INSTANTIATE_TEST_SUITE_P(Repeats, WindowSieveHashes,
 
 // --- The building blocks at SIMD block edges. ---
 
-TEST(FindFourBytes, FindsEveryPlantedValueAtEveryBlockEdge) {
+class ScanLevels : public ::testing::TestWithParam<ScanLevel> {};
+
+TEST_P(ScanLevels, FindFourBytesFindsEveryPlantedValueAtEveryBlockEdge) {
   const uint32_t value = 0x04030201;
   for (int64_t size = 4; size <= 100; ++size) {
     for (int64_t at = 0; at + 4 <= size; ++at) {
       Bytes data(static_cast<size_t>(size), 0x01);  // Many first-byte hits, no whole match.
       for (int b = 0; b < 4; ++b)
         data[static_cast<size_t>(at + b)] = static_cast<uint8_t>(b + 1);
-      EXPECT_EQ(FindFourBytes(data, 0, size - 4, value), at) << size << " " << at;
-      EXPECT_EQ(FindFourBytes(data, at + 1, size - 4, value), -1) << size << " " << at;
-      EXPECT_EQ(FindFourBytes(data, 0, at - 1, value), -1) << size << " " << at;
+      // The fourth byte alone, one offset early: the filter passes, the value does not.
+      if (at >= 4) data[static_cast<size_t>(at - 1)] = 0x04;
+      EXPECT_EQ(FindFourBytes(data, 0, size - 4, value, GetParam()), at) << size << " " << at;
+      EXPECT_EQ(FindFourBytes(data, at + 1, size - 4, value, GetParam()), -1) << size << " " << at;
+      EXPECT_EQ(FindFourBytes(data, 0, at - 1, value, GetParam()), -1) << size << " " << at;
     }
   }
 }
 
-TEST(FirstDifference, FindsWhereARepetitionEnds) {
+TEST_P(ScanLevels, FirstDifferenceFindsWhereARepetitionEnds) {
+  std::mt19937 rng(5);
   for (int64_t distance = 1; distance <= 40; distance += 3) {
+    const Bytes pattern = RandomPattern(rng, static_cast<size_t>(distance), 250);
     for (int64_t end = distance; end < 120; ++end) {
-      Bytes data = Periodic(
-          130, RandomPattern(*std::make_unique<std::mt19937>(static_cast<uint32_t>(distance)),
-                             static_cast<size_t>(distance), 250));
+      Bytes data = Periodic(130, pattern);
       data[static_cast<size_t>(end)] = 255;
-      EXPECT_EQ(FirstDifference(data, distance, distance, 130), end) << distance << " " << end;
-      EXPECT_EQ(FirstDifference(data, distance, distance, end), end) << distance << " " << end;
+      EXPECT_EQ(FirstDifference(data, distance, distance, 130, GetParam()), end)
+          << distance << " " << end;
+      EXPECT_EQ(FirstDifference(data, distance, distance, end, GetParam()), end)
+          << distance << " " << end;
     }
   }
 }
+
+std::string LevelName(const ::testing::TestParamInfo<ScanLevel>& info) {
+  switch (info.param) {
+    case ScanLevel::kPortable:
+      return "Portable";
+    case ScanLevel::kSse2:
+      return "Sse2";
+    case ScanLevel::kAvx2:
+      return "Avx2";
+  }
+  return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, ScanLevels,
+                         ::testing::Values(ScanLevel::kPortable, ScanLevel::kSse2,
+                                           ScanLevel::kAvx2),
+                         LevelName);
 
 TEST(RangeIndex, BucketsHoldEveryOffsetInOrder) {
   std::mt19937 rng(3);

@@ -110,40 +110,45 @@ int64_t FirstDifferenceSse2(const uint8_t* data, int64_t from, int64_t distance,
   return FirstDifferenceScalar(data, k, distance, limit);
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
 #endif
 
 }  // namespace
 
-int64_t FindFourBytes(std::span<const uint8_t> data, int64_t from, int64_t last, uint32_t value) {
-  if (from > last) return -1;
-  const auto size = static_cast<int64_t>(data.size());
+ScanLevel BestScanLevel() {
 #if defined(__x86_64__)
-  if (HasAvx2()) return FindFourBytesAvx2(data.data(), size, from, last, value);
-  return FindFourBytesSse2(data.data(), size, from, last, value);
+  static const ScanLevel best =
+      __builtin_cpu_supports("avx2") ? ScanLevel::kAvx2 : ScanLevel::kSse2;
+  return best;
 #else
-  (void)size;
-  return FindFourBytesScalar(data.data(), from, last, value);
+  return ScanLevel::kPortable;
 #endif
 }
 
+int64_t FindFourBytes(std::span<const uint8_t> data, int64_t from, int64_t last, uint32_t value,
+                      ScanLevel level) {
+  if (from > last) return -1;
+  level = std::min(level, BestScanLevel());
+#if defined(__x86_64__)
+  const auto size = static_cast<int64_t>(data.size());
+  if (level == ScanLevel::kAvx2) return FindFourBytesAvx2(data.data(), size, from, last, value);
+  if (level == ScanLevel::kSse2) return FindFourBytesSse2(data.data(), size, from, last, value);
+#endif
+  return FindFourBytesScalar(data.data(), from, last, value);
+}
+
 int64_t FirstDifference(std::span<const uint8_t> data, int64_t from, int64_t distance,
-                        int64_t limit) {
+                        int64_t limit, ScanLevel level) {
   // Most comparisons fail at once; settle those before any wide load.
   const int64_t quick = std::min(limit, from + 8);
   for (; from < quick; ++from) {
     if (data[from] != data[from - distance]) return from;
   }
+  level = std::min(level, BestScanLevel());
 #if defined(__x86_64__)
-  if (HasAvx2()) return FirstDifferenceAvx2(data.data(), from, distance, limit);
-  return FirstDifferenceSse2(data.data(), from, distance, limit);
-#else
-  return FirstDifferenceScalar(data.data(), from, distance, limit);
+  if (level == ScanLevel::kAvx2) return FirstDifferenceAvx2(data.data(), from, distance, limit);
+  if (level == ScanLevel::kSse2) return FirstDifferenceSse2(data.data(), from, distance, limit);
 #endif
+  return FirstDifferenceScalar(data.data(), from, distance, limit);
 }
 
 }  // namespace kelpie

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <utility>
 
 #include "compare/four_byte_scan.h"
@@ -32,6 +33,7 @@ int BucketBits(size_t size) {
 
 RangeIndex::RangeIndex(std::span<const uint8_t> data) : bits_(BucketBits(data.size())) {
   const size_t count = data.size() < 4 ? 0 : data.size() - 3;
+  if (count > UINT32_MAX) return;  // Offsets are stored in 32 bits.
   if (count == 0) {
     ok_ = true;
     return;

@@ -20,7 +20,7 @@ void* MapIndexMemory(size_t bytes) {
   const size_t length = Rounded(bytes);
   // Map one huge page more and trim, so the array starts on a huge-page boundary.
   void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
