@@ -187,6 +187,7 @@ int32_t Network::ConnectionReceive(ConnectionId id, uint8_t* buffer, int32_t roo
     n = ::recv(connection->fd.get(), buffer, static_cast<size_t>(room), MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   if (n == 0 && room > 0) connection->peerClosed = true;
+  if (n > 0) bytesReceived_ += n;
   return n < 0 ? -1 : static_cast<int32_t>(n);
 }
 
@@ -267,6 +268,7 @@ bool Network::Flush(Connection& connection) {
   std::span<const uint8_t> unsent(connection.pending);
   ssize_t sent = SendSome(connection.fd.get(), unsent.subspan(connection.pendingSent));
   if (sent < 0) return false;
+  bytesSent_ += sent;
   connection.pendingSent += static_cast<size_t>(sent);
   if (connection.pendingSent == connection.pending.size()) {
     connection.pending = {};  // release what a burst may have grown
@@ -280,6 +282,7 @@ bool Network::Queue(Connection& connection, std::span<const uint8_t> bytes) {
   if (connection.pending.empty()) {
     ssize_t sent = SendSome(connection.fd.get(), bytes);
     if (sent < 0) return false;
+    bytesSent_ += sent;
     bytes = bytes.subspan(static_cast<size_t>(sent));
   }
   if (bytes.empty()) return true;

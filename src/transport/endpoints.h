@@ -71,6 +71,11 @@ class Network {
   void FlushPending();
   bool HasPendingOutput(ConnectionId id) const;
 
+  // Bytes handed to and taken from the sockets of this program so far
+  // (frame bytes; TCP/IP headers not counted).
+  int64_t BytesSent() const { return bytesSent_; }
+  int64_t BytesReceived() const { return bytesReceived_; }
+
   // Descriptors worth waiting on: the listener (first), every open connection whose
   // peer has not closed (POLLIN) and those with unsent output (POLLOUT).
   void AppendPollFds(std::vector<pollfd>& fds) const;
@@ -104,6 +109,8 @@ class Network {
   int32_t clientCount_ = 0;
   ConnectionId eventConnection_ = 0;
   ConnectionId nextId_ = 1;
+  int64_t bytesSent_ = 0;
+  int64_t bytesReceived_ = 0;
   std::map<ConnectionId, Connection> connections_;
   std::function<void(ConnectionId)> onClosed_;
 };
