@@ -1,0 +1,78 @@
+#include "protocol/server_handler.h"
+
+#include <string>
+
+#include "protocol/file_lists.h"
+#include "protocol/message_handler.h"
+#include "protocol/messages.h"
+#include "protocol/peer_link.h"
+
+namespace kelpie {
+namespace {
+
+std::string ClientName(ConnectionId id) {
+  return "Client(" + std::to_string(id) + ")";
+}
+
+void OnConnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
+  host.AddLog(ClientName(id) + " connected!");
+  state.tables.Clients.Add()->connection = id;
+  host.SetClientsLabel(ClientsLabelText(state));
+  SendMessage(state, id, BuildHello(kServerGreeting));
+}
+
+void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
+  // Finding the client's entry leaves the table's cursor on it, which decides
+  // where the next admitted client is listed.
+  Table<ClientEntry>& clients = state.tables.Clients;
+  clients.Reset();
+  while (ClientEntry* client = clients.Next()) {
+    if (client->connection == id) break;
+  }
+  Sender sender{id, id, ClientName(id) + ": ", true};
+  while (state.frames.ReceiveFrame(id) != 0) {
+    HandleMessage(state, host, sender, state.frames.ReceivedFrame());
+  }
+}
+
+// The client's files, then its jobs, then the client itself: nothing may be
+// left referring to an entry that is gone.
+void OnDisconnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
+  host.AddLog(ClientName(id) + " disconnected!");
+  Tables& tables = state.tables;
+  WalkTable(tables.RemoteFiles, [&](FileEntry& file) {
+    if (file.owner == id) tables.RemoteFiles.Delete();
+  });
+  WalkTable(tables.CompareJobs, [&](CompareJob& job) {
+    if (job.peer == id) tables.CompareJobs.Delete();
+  });
+  WalkTable(tables.Clients, [&](ClientEntry& client) {
+    if (client.connection == id) tables.Clients.Delete();
+  });
+  RefreshFileLists(state, host, kRefreshClientView);
+  host.UpdateJobList(kRebuildJobList);
+  host.SetClientsLabel(ClientsLabelText(state));
+}
+
+}  // namespace
+
+std::string ClientsLabelText(const PeerState& state) {
+  return "Clients (" + std::to_string(state.tables.Clients.Count()) + ")";
+}
+
+void ServerStep(PeerState& state, ProtocolHost& host) {
+  int32_t event = state.network.ServerPoll();
+  ConnectionId id = state.network.ServerEventConnection();
+  switch (event) {
+    case EventConnected:
+      return OnConnected(state, host, id);
+    case EventData:
+      return OnData(state, host, id);
+    case EventDisconnected:
+      return OnDisconnected(state, host, id);
+    default:
+      return;
+  }
+}
+
+}  // namespace kelpie
