@@ -1,0 +1,69 @@
+#include "app/program.h"
+
+#include "compare/engine.h"
+#include "protocol/client_handler.h"
+#include "protocol/server_handler.h"
+
+namespace kelpie {
+
+Program::Program(Window& window_, WindowEvents& events_) : window(window_), events(events_) {
+  state.network.NetStartup();
+}
+
+void Program::Pass() {
+  WindowEvent event = events.PollEvent();
+  switch (event.kind) {
+    case WindowEventKind::Control:
+      HandleControlEvent(event.controlId);
+      ApplyEnablingRule();
+      break;
+    case WindowEventKind::Close:
+      // The rest of this pass still runs; the loop ends after it.
+      QuitRequested = 1;
+      break;
+    case WindowEventKind::None:
+      if (!HasLocalWork()) {
+        std::vector<pollfd> fds;
+        state.network.AppendPollFds(fds);
+        events.WaitIdle(fds, kIdleWaitMs);
+      }
+      break;
+    case WindowEventKind::Other:
+      break;
+  }
+  state.network.FlushPending();
+  if (state.ServerRunning == 1) ServerStep(state, host);
+  if (state.ServerConnection != 0) ClientStep(state, host);
+  RunComparisons(state.tables, host);
+}
+
+void Program::MainLoop() {
+  do {
+    Pass();
+  } while (QuitRequested == 0);
+}
+
+void Program::Cleanup() {
+  state.frames.FreeFrameBuffers();
+  state.network.NetShutdown();
+}
+
+// Once a role is active, its refresh button and "Add File to List" are
+// enabled; nothing here disables them again.
+void Program::ApplyEnablingRule() {
+  if (state.ServerConnection == 0 && state.ServerRunning != 1) return;
+  if (state.ServerConnection != 0) window.EnableControl(kServerRefresh, true);
+  if (state.ServerRunning == 1) window.EnableControl(kClientRefresh, true);
+  window.EnableControl(kAddFileButton, true);
+}
+
+// A synchronising job copies found ranges without waiting for the network,
+// so a pass with such work does not sleep.
+bool Program::HasLocalWork() const {
+  for (const CompareJob& job : state.tables.CompareJobs) {
+    if (job.state == kSynchronising) return true;
+  }
+  return false;
+}
+
+}  // namespace kelpie
