@@ -1,0 +1,81 @@
+#include "app/peer_options.h"
+
+namespace kelpie {
+namespace {
+
+// A TCP port: decimal digits only, 0 to 65535.
+std::optional<int32_t> ParsePort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  int32_t port = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + (c - '0');
+  }
+  if (port > 65535) return std::nullopt;
+  return port;
+}
+
+std::string ParseConnect(std::string_view target, PeerOptions& options) {
+  size_t colon = target.rfind(':');
+  std::string_view host = colon == std::string_view::npos ? target : target.substr(0, colon);
+  if (host.empty()) return "--connect needs a host";
+  if (colon != std::string_view::npos) {
+    std::optional<int32_t> port = ParsePort(target.substr(colon + 1));
+    if (!port) return "bad port in --connect " + std::string(target);
+    options.connectPort = *port;
+  }
+  options.connectHost = host;
+  return "";
+}
+
+}  // namespace
+
+PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
+  PeerArguments result;
+  PeerOptions& options = result.options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--listen" || arg == "--connect") {
+      if (i + 1 == args.size()) {
+        result.error = std::string(arg) + " needs a value";
+        return result;
+      }
+      std::string_view value = args[++i];
+      if (arg == "--connect") {
+        result.error = ParseConnect(value, options);
+      } else if (std::optional<int32_t> port = ParsePort(value)) {
+        options.listenPort = *port;
+      } else {
+        result.error = "bad port for --listen: " + std::string(value);
+      }
+      if (!result.error.empty()) return result;
+    } else if (arg.starts_with("-") && arg != "-") {
+      result.error = "unknown option " + std::string(arg);
+      return result;
+    } else {
+      options.files.emplace_back(arg);
+    }
+  }
+  if (!options.help && !options.listenPort && options.connectHost.empty()) {
+    result.error = "give --listen PORT, --connect HOST[:PORT] or both (see --help)";
+  }
+  return result;
+}
+
+std::string PeerUsage() {
+  return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [FILE...]\n"
+         "\n"
+         "Kelpie without a window: plays the server role (--listen), the client role\n"
+         "(--connect, port 2031 unless given) or both, offers the FILEs to its peers and\n"
+         "answers their comparisons and requests as the window program does. Every log\n"
+         "line is written to standard output as it is logged. Once the roles are up and\n"
+         "the files offered, a listening peer prints \"Listening on port N\" (useful with\n"
+         "--listen 0).\n"
+         "Runs until SIGINT or SIGTERM, then exits 0. A bad argument, a port in use, a\n"
+         "failed connection or an unreadable file gives a one-line error on standard\n"
+         "error and exit status 2.\n";
+}
+
+}  // namespace kelpie

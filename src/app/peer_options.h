@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelpie {
+
+// Command line of the headless peer:
+//   kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [FILE...]
+struct PeerOptions {
+  std::optional<int32_t> listenPort;
+  std::string connectHost;  // empty: no client role
+  int32_t connectPort = 2031;
+  std::vector<std::string> files;
+  bool help = false;
+};
+
+struct PeerArguments {
+  PeerOptions options;
+  std::string error;  // one line; empty when the arguments are good
+};
+
+PeerArguments ParsePeerArguments(std::span<const std::string_view> args);
+std::string PeerUsage();
+
+}  // namespace kelpie

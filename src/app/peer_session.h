@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "app/headless_window.h"
+#include "app/peer_options.h"
+#include "app/program.h"
+
+namespace kelpie {
+
+// Brings a headless program into the roles and offers the files the options
+// name, through the same commands a user would use. Returns "" on success,
+// else a one-line error.
+std::string StartPeerSession(Program& program, HeadlessWindow& window, const PeerOptions& options);
+
+}  // namespace kelpie

@@ -1,0 +1,42 @@
+#include "app/peer_options.h"
+
+#include <gtest/gtest.h>
+
+namespace kelpie {
+namespace {
+
+PeerArguments Parse(std::vector<std::string_view> args) {
+  return ParsePeerArguments(args);
+}
+
+TEST(PeerOptions, AcceptsRolesAndFiles) {
+  PeerArguments a = Parse({"--listen", "0", "--connect", "example.org:7000", "x.bin", "y.bin"});
+  ASSERT_EQ(a.error, "");
+  EXPECT_EQ(a.options.listenPort, 0);
+  EXPECT_EQ(a.options.connectHost, "example.org");
+  EXPECT_EQ(a.options.connectPort, 7000);
+  EXPECT_EQ(a.options.files, (std::vector<std::string>{"x.bin", "y.bin"}));
+  PeerArguments b = Parse({"--connect", "10.0.0.1"});
+  ASSERT_EQ(b.error, "");
+  EXPECT_EQ(b.options.connectPort, 2031);
+  EXPECT_FALSE(b.options.listenPort);
+  EXPECT_TRUE(Parse({"--help"}).options.help);
+}
+
+TEST(PeerOptions, RejectsBadArguments) {
+  for (auto args : std::vector<std::vector<std::string_view>>{{},
+                                                              {"x.bin"},
+                                                              {"--listen"},
+                                                              {"--listen", "65536"},
+                                                              {"--listen", "12a"},
+                                                              {"--listen", "-1"},
+                                                              {"--connect", ":2031"},
+                                                              {"--connect", "host:"},
+                                                              {"--connect", "host:99999"},
+                                                              {"--verbose", "--listen", "1"}}) {
+    EXPECT_NE(Parse(args).error, "") << (args.empty() ? "(none)" : args[0]);
+  }
+}
+
+}  // namespace
+}  // namespace kelpie
