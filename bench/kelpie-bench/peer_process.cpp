@@ -1,0 +1,63 @@
+#include "peer_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace kelpie::bench {
+
+PeerProcess::PeerProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& logPath)
+    : logPath_(logPath) {
+  pid_ = ::fork();
+  if (pid_ != 0) return;
+  int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(log, STDOUT_FILENO);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+PeerProcess::~PeerProcess() {
+  Stop();
+}
+
+int PeerProcess::WaitForListeningPort(double timeoutSeconds) {
+  const std::string marker = "Listening on port ";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream log(logPath_);
+    for (std::string line; std::getline(log, line);) {
+      if (line.rfind(marker, 0) == 0) return std::stoi(line.substr(marker.size()));
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return 0;
+}
+
+int64_t PeerProcess::Stop() {
+  if (pid_ <= 0) return 0;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid_, &status, 0, &usage);
+  pid_ = -1;
+  return usage.ru_maxrss;
+}
+
+}  // namespace kelpie::bench

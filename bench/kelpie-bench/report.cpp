@@ -1,0 +1,44 @@
+#include "report.h"
+
+#include <cstdio>
+
+namespace kelpie::bench {
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Seconds(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  return text;
+}
+
+}  // namespace
+
+std::string JsonLine(const RunLabel& label, const RunResult& result) {
+  std::string line = "{";
+  line += "\"scenario\":" + Quoted(label.scenario);
+  line += ",\"initiator\":" + Quoted(label.initiator);
+  line += ",\"local_bytes\":" + std::to_string(label.localBytes);
+  line += ",\"peer_bytes\":" + std::to_string(label.peerBytes);
+  line += ",\"compare_seconds\":" + Seconds(result.compareSeconds);
+  line += ",\"sync_seconds\":" + Seconds(result.syncSeconds);
+  line += ",\"checks_sent\":" + std::to_string(result.checks);
+  line += ",\"gets_sent\":" + std::to_string(result.gets);
+  line += ",\"wire_bytes_sent\":" + std::to_string(result.wireSent);
+  line += ",\"wire_bytes_received\":" + std::to_string(result.wireReceived);
+  line += ",\"initiator_peak_rss_kib\":" + std::to_string(result.initiatorPeakKb);
+  line += ",\"peer_peak_rss_kib\":" + std::to_string(result.peerPeakKb);
+  line += ",\"match\":" + std::string(result.match ? "true" : "false");
+  if (!result.error.empty()) line += ",\"error\":" + Quoted(result.error);
+  return line + "}";
+}
+
+}  // namespace kelpie::bench
