@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/unique_fd.h"
+
 namespace kelpie {
 namespace {
 
@@ -43,20 +45,6 @@ class Md5Stream {
     return ctx.get();
   }
   EVP_MD_CTX* ctx_;
-};
-
-class FileHandle {
- public:
-  explicit FileHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 int HexValue(char c) {
@@ -100,16 +88,16 @@ std::string RangeFingerprint(std::span<const uint8_t> bytes) {
 
 std::string FileFingerprint(std::string_view path) {
   if (path.empty()) return "";
-  FileHandle file{std::string(path)};
-  if (file.fd() < 0) return "";
+  UniqueFd file(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return "";
   struct stat info {};
-  if (::fstat(file.fd(), &info) != 0) return "";
+  if (::fstat(file.get(), &info) != 0) return "";
   int64_t remaining = info.st_size;
   std::vector<uint8_t> buffer(kFileReadChunk);
   Md5Stream stream;
   while (remaining > 0) {
     size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kFileReadChunk));
-    ssize_t got = ::read(file.fd(), buffer.data(), want);
+    ssize_t got = ::read(file.get(), buffer.data(), want);
     // A read error, a directory or a file that shrank while it was read has
     // no trustworthy fingerprint.
     if (got <= 0) return "";

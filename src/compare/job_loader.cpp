@@ -6,25 +6,9 @@
 #include <cerrno>
 #include <new>
 
+#include "common/unique_fd.h"
+
 namespace kelpie {
-namespace {
-
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~ReadOnlyFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 bool LoadFileData(const std::string& path, int32_t size, std::vector<uint8_t>& data) {
   data.clear();
@@ -33,15 +17,15 @@ bool LoadFileData(const std::string& path, int32_t size, std::vector<uint8_t>& d
   } catch (const std::bad_alloc&) {
     return false;
   }
-  ReadOnlyFile file(path);
-  if (file.fd() < 0) return false;
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return false;
   if (data.empty()) return true;
-  ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   // One read for the whole file; the loop only continues where the kernel
   // hands out less at a time.
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t got = ::read(file.fd(), data.data() + done, data.size() - done);
+    ssize_t got = ::read(file.get(), data.data() + done, data.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);

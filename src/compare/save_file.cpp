@@ -9,27 +9,10 @@
 #include <cstdlib>
 #include <random>
 
+#include "common/unique_fd.h"
+
 namespace kelpie {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { Close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int fd() const { return fd_; }
-  // The result of close(); a flush error can first show up here.
-  bool Close() {
-    if (fd_ < 0) return true;
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // Removes the temporary file unless it was renamed into place.
 class TemporaryFile {
@@ -94,8 +77,8 @@ std::string ResolveTarget(const std::string& path) {
 void SyncFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd() >= 0) ::fsync(dir.fd());
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) ::fsync(dir.get());
 }
 
 }  // namespace
@@ -108,10 +91,10 @@ SaveResult SaveFileReplacing(const std::string& path, std::span<const uint8_t> b
   if (replacing && S_ISDIR(existing.st_mode)) return SaveResult::kCannotCreate;
 
   TemporaryFile temporary;
-  FileDescriptor file(temporary.Create(target));
-  if (file.fd() < 0) return SaveResult::kCannotCreate;
-  if (replacing) ::fchmod(file.fd(), existing.st_mode & 07777);
-  if (!WriteAll(file.fd(), bytes) || ::fsync(file.fd()) != 0 || !file.Close()) {
+  UniqueFd file(temporary.Create(target));
+  if (!file.valid()) return SaveResult::kCannotCreate;
+  if (replacing) ::fchmod(file.get(), existing.st_mode & 07777);
+  if (!WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0 || !file.Close()) {
     return SaveResult::kWriteFailed;
   }
   if (::rename(temporary.path().c_str(), target.c_str()) != 0) return SaveResult::kReplaceFailed;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "transport/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace kelpie {
 

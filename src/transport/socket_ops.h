@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "transport/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace kelpie {
 

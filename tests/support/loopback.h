@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "transport/endpoints.h"
-#include "transport/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace kelpie::test {
 

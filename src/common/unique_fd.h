@@ -6,7 +6,7 @@
 
 namespace kelpie {
 
-// Owns one file descriptor and closes it when it goes.
+// Owns one file descriptor (a socket or a file) and closes it when it goes.
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -25,6 +25,13 @@ class UniqueFd {
   void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+  }
+  // Closes now and reports close()'s result: a write error can first show up
+  // there.
+  bool Close() {
+    if (fd_ < 0) return true;
+    int result = ::close(std::exchange(fd_, -1));
+    return result == 0;
   }
 
  private:
