@@ -157,10 +157,7 @@ TEST_F(HostileClient, AnswersForJobsItDoesNotOwnChangeNothing) {
   honest.Offer(other.Write("h.bin", RandomBytes(50000, 6)));
   ASSERT_TRUE(RunUntil({&server, &honest},
                        [&] { return server.program.state.tables.RemoteFiles.Count() == 1; }));
-  server.window.SelectRow(kServerFiles, 0);
-  server.window.SelectRow(kClientFiles, 0);
-  RunPasses({&server}, 2);
-  ASSERT_TRUE(server.Use(kCompareButton));
+  ASSERT_TRUE(server.CompareRows(0, 0));
   ASSERT_TRUE(RunUntil({&server, &honest}, [&] { return server.Job(0)->state == kComparing; }));
   int32_t theirId = server.Job(0)->fileId;
 
@@ -193,10 +190,7 @@ class ScriptedResponder : public ::testing::Test {
     ASSERT_TRUE(raw->connected());
     raw->SendFrame(BuildFileListAdd(std::string(32, 'a'), 2000, "/peer/x.bin"));
     ASSERT_TRUE(RunUntil({&server}, [&] { return server.window.RowCount(kClientFiles) == 1; }));
-    server.window.SelectRow(kServerFiles, 0);
-    server.window.SelectRow(kClientFiles, 0);
-    RunPasses({&server}, 2);
-    ASSERT_TRUE(server.Use(kCompareButton));
+    ASSERT_TRUE(server.CompareRows(0, 0));
     Answer(CmdCompare_Start, [&](const std::vector<uint8_t>& request) {
       auto start = ReadCompareStart(request);
       return start ? BuildOkCompareStart(kFileId, start->path) : std::vector<uint8_t>{};
@@ -236,10 +230,8 @@ TEST_F(ScriptedResponder, AStaleGetAnswerIsNotStoredAtTheWrongPlace) {
     });
   }
   std::string saved = (dir.path() / "saved.bin").string();
-  server.window.SelectRow(kJobList, 0);
-  RunPasses({&server}, 1);
   server.AnswerSaveWith(saved);
-  ASSERT_TRUE(server.Use(kSyncButton));
+  ASSERT_TRUE(server.PressJobButton(0));
   Answer(CmdCompare_Block, [&](const std::vector<uint8_t>& request) {
     auto get = ReadBlockGet(request);
     EXPECT_TRUE(get && get->start == 0 && get->len == 2000);

@@ -94,10 +94,7 @@ TEST_P(SessionTransfer, ComparesAndRebuildsThePeersFile) {
     return client.window.RowCount(kServerFiles) == 1 && server.window.RowCount(kClientFiles) == 1;
   }));
 
-  initiator.window.SelectRow(kServerFiles, 0);
-  initiator.window.SelectRow(kClientFiles, 0);
-  RunPasses({&initiator}, 2);
-  ASSERT_TRUE(initiator.Use(kCompareButton));
+  ASSERT_TRUE(initiator.CompareRows(0, 0));
   ASSERT_TRUE(
       RunUntil({&server, &client}, [&] { return initiator.Logged("Comparison finished!"); }));
 
@@ -166,10 +163,7 @@ TEST(Session, AClientLeavingMidComparisonTakesItsFilesAndJobsAlong) {
     if (server.window.RowText(kClientFiles, r, 0) == "c1.bin") row = r;
   }
   ASSERT_GE(row, 0);
-  server.window.SelectRow(kServerFiles, 0);
-  server.window.SelectRow(kClientFiles, row);
-  RunPasses({&server}, 2);
-  ASSERT_TRUE(server.Use(kCompareButton));
+  ASSERT_TRUE(server.CompareRows(0, row));
   ASSERT_TRUE(RunUntil(all, [&] { return MidComparison(server); }));
   ConnectionId leaving = server.Job(0)->peer;
 
@@ -236,10 +230,7 @@ TEST(Session, TwoComparisonsOfOneFileShareItsNumberAndBothFinish) {
   client.Offer(mine);
   ASSERT_TRUE(
       RunUntil({&server, &client}, [&] { return client.window.RowCount(kServerFiles) == 1; }));
-  client.window.SelectRow(kServerFiles, 0);
-  client.window.SelectRow(kClientFiles, 0);
-  RunPasses({&client}, 2);
-  ASSERT_TRUE(client.Use(kCompareButton));
+  ASSERT_TRUE(client.CompareRows(0, 0));
   ASSERT_TRUE(client.Use(kCompareButton));
   ASSERT_TRUE(RunUntil({&server, &client},
                        [&] { return client.CountLogged("Comparison finished!") == 2; }));
@@ -249,10 +240,8 @@ TEST(Session, TwoComparisonsOfOneFileShareItsNumberAndBothFinish) {
   EXPECT_EQ(client.Job(1)->fileId, server.Job(0)->fileId);
 
   std::string saved = (dir.path() / "saved.bin").string();
-  client.window.SelectRow(kJobList, 1);
-  RunPasses({&client}, 1);
   client.AnswerSaveWith(saved);
-  ASSERT_TRUE(client.Use(kSyncButton));
+  ASSERT_TRUE(client.PressJobButton(1));
   ASSERT_TRUE(RunUntil({&server, &client}, [&] { return client.Logged("Syncronison complete!"); }));
   EXPECT_EQ(ReadFileBytes(saved), bytes);
 }
@@ -270,10 +259,7 @@ TEST(Session, StopServerAndDisconnectLeaveJobsHarmless) {
   client.Offer(ours);
   ASSERT_TRUE(
       RunUntil({&server, &client}, [&] { return client.window.RowCount(kServerFiles) == 1; }));
-  client.window.SelectRow(kServerFiles, 0);
-  client.window.SelectRow(kClientFiles, 0);
-  RunPasses({&client}, 2);
-  ASSERT_TRUE(client.Use(kCompareButton));
+  ASSERT_TRUE(client.CompareRows(0, 0));
   ASSERT_TRUE(RunUntil({&server, &client}, [&] {
     const CompareJob* job = client.Job(0);
     return job && job->state == kComparing && CountRecords(job->blocks.get()) > 3;
@@ -298,9 +284,7 @@ TEST(Session, StopServerAndDisconnectLeaveJobsHarmless) {
   RunPasses({&server, &client}, 50);
   EXPECT_NE(client.Job(0)->state, kIdle);
 
-  server.window.SelectRow(kJobList, 0);
-  RunPasses({&server}, 1);
-  ASSERT_TRUE(server.Use(kSyncButton));  // aborts the responder job
+  ASSERT_TRUE(server.PressJobButton(0));  // aborts the responder job
   EXPECT_EQ(server.Job(0)->state, kIdle);
   ASSERT_TRUE(server.Use(kSyncButton));  // a responder has nothing to synchronise
   EXPECT_EQ(server.Job(0)->state, kIdle);

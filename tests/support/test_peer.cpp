@@ -40,6 +40,20 @@ void TestPeer::Offer(const std::string& path) {
   Use(kAddFileButton);
 }
 
+bool TestPeer::CompareRows(int serverRow, int clientRow) {
+  window.SelectRow(kServerFiles, serverRow);
+  window.SelectRow(kClientFiles, clientRow);
+  program.Pass();
+  program.Pass();
+  return Use(kCompareButton);
+}
+
+bool TestPeer::PressJobButton(int row) {
+  window.SelectRow(kJobList, row);
+  program.Pass();
+  return Use(kSyncButton);
+}
+
 bool TestPeer::Logged(const std::string& line) const {
   return CountLogged(line) > 0;
 }

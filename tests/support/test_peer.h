@@ -38,6 +38,11 @@ struct TestPeer {
   void Offer(const std::string& path);
   // Saves the next synchronised file at path.
   void AnswerSaveWith(const std::string& path) { window.QueueSaveFileAnswer(path); }
+  // Selects a row in each file view and presses Compare; false when the
+  // button stayed disabled.
+  bool CompareRows(int serverRow, int clientRow);
+  // Selects a job and presses its button (Syncronize or Abort).
+  bool PressJobButton(int row);
 
   bool Logged(const std::string& line) const;
   int CountLogged(const std::string& line) const;
