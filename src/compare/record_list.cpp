@@ -174,6 +174,28 @@ RecordListPtr NewRecordList(std::string_view format) {
   return list;
 }
 
+namespace {
+
+// Without a current record a new record goes to the front (or is the only one).
+void LinkAtFront(RecordList* list, RecordHeader* record) {
+  if (list->first != nullptr) {
+    record->next = list->first;
+    list->first->previous = record;
+    list->first = record;
+  } else {
+    list->first = list->last = record;
+  }
+}
+
+// A linked-in record is counted and becomes current.
+uint8_t* Adopt(RecordList* list, RecordHeader* record) {
+  ++list->count;
+  list->current = record;
+  return DataOf(record);
+}
+
+}  // namespace
+
 uint8_t* AddRecord(RecordList* list) {
   if (list == nullptr) return nullptr;
   RecordHeader* record = list->NewRecord();
@@ -184,16 +206,10 @@ uint8_t* AddRecord(RecordList* list) {
     if (current->next != nullptr) current->next->previous = record;
     current->next = record;
     if (record->next == nullptr) list->last = record;
-  } else if (list->first != nullptr) {
-    record->next = list->first;
-    list->first->previous = record;
-    list->first = record;
   } else {
-    list->first = list->last = record;
+    LinkAtFront(list, record);
   }
-  ++list->count;
-  list->current = record;
-  return DataOf(record);
+  return Adopt(list, record);
 }
 
 uint8_t* InsertRecord(RecordList* list) {
@@ -206,16 +222,10 @@ uint8_t* InsertRecord(RecordList* list) {
     if (current->previous != nullptr) current->previous->next = record;
     current->previous = record;
     if (record->previous == nullptr) list->first = record;
-  } else if (list->first != nullptr) {
-    record->next = list->first;
-    list->first->previous = record;
-    list->first = record;
   } else {
-    list->first = list->last = record;
+    LinkAtFront(list, record);
   }
-  ++list->count;
-  list->current = record;
-  return DataOf(record);
+  return Adopt(list, record);
 }
 
 int32_t DeleteRecord(RecordList* list) {
