@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QTreeWidget>
+#include <array>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "app/qt/brushes.h"
 #include "app/qt/qt_window.h"
@@ -16,6 +19,7 @@ namespace kelpie {
 namespace {
 
 using test::FillJob;
+using test::TestBlock;
 
 // The cell spans x 10..109 (width 100) and y 2..11; right is 110. With a
 // file of 1000 bytes one pixel stands for 10 bytes.
@@ -183,6 +187,46 @@ TEST(ProgressCell, PositionsOutsideTheFileStayInsideTheCell) {
   ExpectRow(
       Paint(behind), kMiddle,
       {{0, kLeft, kBackground}, {kLeft, kRight + 1, kBrushGrey}, {kRight + 1, 130, kBackground}});
+}
+
+// Thousands of small ranges share a few pixels; however they are painted,
+// the cell must look as if every range were filled in turn.
+TEST(ProgressCell, ManySmallRangesLookAsIfFilledOneByOne) {
+  constexpr int32_t kSize = 100000;
+  std::mt19937 random(7);
+  auto below = [&random](int32_t bound) {
+    return static_cast<int32_t>(random() % static_cast<uint32_t>(bound));
+  };
+  CompareJob job;
+  FillJob(job, kComparing, kSize, 0, {});
+  std::vector<TestBlock> blocks;
+  for (int i = 0; i < 3000; ++i) {
+    const int32_t start = below(kSize);
+    const int32_t found = std::array{start, below(kSize), -1}[below(3)];
+    blocks.push_back({below(5), start, below(kSize / 40), found});
+  }
+  // Runs of neighbouring ranges of one kind, as a halved range leaves them.
+  for (int32_t start = 20000; start < 40000; start += 512)
+    blocks.push_back({kSettled, start, 512, start + 3000});
+  for (const TestBlock& block : blocks) {
+    AddRecord(job.blocks.get());
+    SetRecordLong(job.blocks.get(), kBlockState, block.state);
+    SetRecordLong(job.blocks.get(), kBlockStart, block.start);
+    SetRecordLong(job.blocks.get(), kBlockLen, block.len);
+    SetRecordLong(job.blocks.get(), kBlockFound, block.found);
+  }
+
+  QImage oneByOne(130, 16, QImage::Format_RGB32);
+  oneByOne.fill(kBackground);
+  {
+    QPainter painter(&oneByOne);
+    for (const TestBlock& block : blocks) {
+      CompareJob single;
+      FillJob(single, kComparing, kSize, 0, {block});
+      PaintProgressCell(painter, kCell, single);
+    }
+  }
+  EXPECT_EQ(Paint(job), oneByOne);
 }
 
 // Through the window: row n of the job list draws element n of CompareJobs,

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -204,6 +206,62 @@ TEST_F(QtWindowTest, ListRowsKeepTheirColumnsAndBytes) {
   // Not a list.
   EXPECT_EQ(window.RowCount(kLogBox), 0);
   EXPECT_EQ(window.SelectedRow(kSyncButton), -1);
+}
+
+// The program registers the error reporter before the window exists, so a
+// window that is not open yet must take every call.
+TEST(QtWindowBeforeOpen, HasNoControlsTakesEveryCallThenOpensShown) {
+  QtWindow window;
+  EXPECT_EQ(window.Widget(), nullptr);
+  for (int id = 0; id < kControlCount; ++id) {
+    EXPECT_EQ(window.Control(id), nullptr);
+    window.EnableControl(id, true);
+    window.SetText(id, "x");
+    window.Repaint(id);
+    window.ClearList(id);
+    window.AddRow(id, "a\nb");
+    EXPECT_EQ(window.SelectedRow(id), -1);
+    EXPECT_EQ(window.RowCount(id), 0);
+  }
+  window.ScrollLogToEnd();
+  EXPECT_EQ(window.PollEvent().kind, WindowEventKind::None);
+
+  PeerState state;
+  window.Open(state);
+  ASSERT_NE(window.Widget(), nullptr);
+  EXPECT_TRUE(window.Widget()->isVisible());
+  EXPECT_EQ(window.GetText(kServerButton), "StartServer");
+  EXPECT_EQ(window.PollEvent().kind, WindowEventKind::None);
+}
+
+// Counts the paint events a widget receives and where they paint.
+class PaintRecorder : public QObject {
+ public:
+  explicit PaintRecorder(QWidget* widget) { widget->installEventFilter(this); }
+  std::vector<QRect> painted;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted.push_back(static_cast<QPaintEvent*>(event)->rect());
+    return false;
+  }
+};
+
+TEST_F(QtWindowTest, RepaintingTheJobListPaintsItsProgressCellsAtOnce) {
+  state.tables.CompareJobs.Append();
+  state.tables.CompareJobs.Append();
+  window.AddRow(kJobList, "Compare: \"a\"");
+  window.AddRow(kJobList, "Compare: \"b\"");
+  QCoreApplication::processEvents();
+  QTreeWidget* jobs = List(kJobList);
+  PaintRecorder recorder(jobs->viewport());
+  window.Repaint(kJobList);
+  ASSERT_EQ(recorder.painted.size(), 1u);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_TRUE(recorder.painted[0].contains(jobs->visualRect(jobs->model()->index(row, 1))));
+  }
+  // The Action column's texts change only when the rows are rebuilt.
+  EXPECT_FALSE(recorder.painted[0].intersects(jobs->visualRect(jobs->model()->index(0, 0))));
 }
 
 }  // namespace

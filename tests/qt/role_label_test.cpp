@@ -74,6 +74,8 @@ class PaintCounter : public QObject {
 TEST(Repaint, PaintsBeforeItReturns) {
   PeerState state;
   QtWindow window(state);
+  state.tables.CompareJobs.Append();
+  window.AddRow(kJobList, "Compare: \"a\"\n");
   QCoreApplication::processEvents();
   PaintCounter label(window.Control(kServerLabel));
   PaintCounter jobs(static_cast<QAbstractScrollArea*>(window.Control(kJobList))->viewport());

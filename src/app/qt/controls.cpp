@@ -40,6 +40,8 @@ QPlainTextEdit* MakeLogBox(QWidget* parent, int id, const QRect& rect, const QSt
   auto* box = new QPlainTextEdit(text, parent);
   Place(box, id, rect);
   box->setReadOnly(true);
+  // The log only grows at its end and is cut at its front; nothing to undo.
+  box->setUndoRedoEnabled(false);
   box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   box->setLineWrapMode(QPlainTextEdit::NoWrap);
   box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -22,8 +22,10 @@ QStringList QtNameFilters(std::string_view filter);
 // The file requesters and the Yes/No box of the main window.
 class Dialogs {
  public:
+  // parent may be null: the dialogs then stand alone.
   explicit Dialogs(QWidget* parent);
 
+  void SetParent(QWidget* parent) { parent_ = parent; }
   void SetRunner(DialogRunner runner);
 
   // Path of an existing file, "" when cancelled.

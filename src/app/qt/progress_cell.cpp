@@ -71,20 +71,61 @@ BlockFill FillForBlock(int32_t state, int32_t start, int32_t found) {
   }
 }
 
+// Consecutive fills of one colour that touch or overlap are painted as one
+// rectangle: the same pixels as filling them one by one, and far fewer fills
+// when thousands of small ranges share a few pixels.
+class RunPainter {
+ public:
+  RunPainter(QPainter& painter, int top, int bottom)
+      : painter_(painter), top_(top), bottom_(bottom) {}
+  ~RunPainter() { Flush(); }
+  RunPainter(const RunPainter&) = delete;
+  RunPainter& operator=(const RunPainter&) = delete;
+
+  void Add(int x0, int x1, const QColor& colour) {
+    if (x1 <= x0) return;
+    if (x0_ < x1_ && colour == colour_ && x0 <= x1_ && x1 >= x0_) {
+      x0_ = std::min(x0_, x0);
+      x1_ = std::max(x1_, x1);
+      return;
+    }
+    Flush();
+    x0_ = x0;
+    x1_ = x1;
+    colour_ = colour;
+  }
+
+ private:
+  void Flush() {
+    Fill(painter_, x0_, x1_, top_, bottom_, colour_);
+    x0_ = x1_ = 0;
+  }
+
+  QPainter& painter_;
+  int top_;
+  int bottom_;
+  int x0_ = 0;
+  int x1_ = 0;
+  QColor colour_;
+};
+
 void PaintBlocks(QPainter& painter, const CellScale& scale, const QRect& cell,
                  const CompareJob& job) {
   const RecordList* blocks = job.blocks.get();
+  RunPainter runs(painter, cell.top(), cell.top() + cell.height());
   for (const uint8_t* record = PeekFirstRecord(blocks); record; record = PeekNextRecord(record)) {
+    // Split records, half of a list that was halved down, draw nothing.
+    const int32_t state = PeekRecordLong(blocks, record, kBlockState);
+    if (state == kSplit) continue;
     const int32_t start = PeekRecordLong(blocks, record, kBlockStart);
     const int32_t len = PeekRecordLong(blocks, record, kBlockLen);
     const int32_t found = PeekRecordLong(blocks, record, kBlockFound);
-    const BlockFill fill = FillForBlock(PeekRecordLong(blocks, record, kBlockState), start, found);
+    const BlockFill fill = FillForBlock(state, start, found);
     if (!fill.draw) continue;
     int64_t x0 = scale.Left() + scale.Offset(start);
     const int64_t x1 = x0 + scale.Extent(len) + 1;
     if (fill.overlapLeft && x0 > scale.Left()) --x0;
-    Fill(painter, scale.Clamp(x0), scale.Clamp(x1), cell.top(), cell.top() + cell.height(),
-         fill.colour);
+    runs.Add(scale.Clamp(x0), scale.Clamp(x1), fill.colour);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "app/qt/progress_delegate.h"
 
+#include <QHeaderView>
 #include <QPainter>
+#include <QTreeWidget>
 
 #include "app/qt/progress_cell.h"
 #include "protocol/peer_state.h"
@@ -8,6 +10,16 @@
 namespace kelpie {
 
 inline constexpr int kProgressColumn = 1;
+
+void RepaintProgressColumn(QTreeWidget& jobs) {
+  const int rows = jobs.topLevelItemCount();
+  if (rows == 0) return;
+  const QRect last = jobs.visualRect(jobs.model()->index(rows - 1, kProgressColumn));
+  QHeaderView* header = jobs.header();
+  const QRect column(header->sectionViewportPosition(kProgressColumn), 0,
+                     header->sectionSize(kProgressColumn), last.bottom() + 1);
+  jobs.viewport()->repaint(column.intersected(jobs.viewport()->rect()));
+}
 
 ProgressDelegate::ProgressDelegate(const PeerState& state, QObject* parent)
     : QStyledItemDelegate(parent), state_(state) {}

@@ -2,7 +2,14 @@
 
 #include <QStyledItemDelegate>
 
+class QTreeWidget;
+
 namespace kelpie {
+
+// Paints the Progress cells of the job list's rows before returning. Only
+// they change between rebuilds of the list, and they change with every
+// answer of a comparison, so the rest of the list is left alone.
+void RepaintProgressColumn(QTreeWidget& jobs);
 
 struct PeerState;
 

@@ -8,16 +8,25 @@
 #include <QScrollBar>
 #include <QTreeWidget>
 
+#include "app/qt/log_box.h"
 #include "app/qt/main_widget.h"
+#include "app/qt/progress_delegate.h"
 #include "app/qt/qt_text.h"
 
 namespace kelpie {
 
-QtWindow::QtWindow(const PeerState& state)
-    : idle_([this] { return events_.HasPending(); }),
-      widget_(std::make_unique<MainWidget>(state)),
-      dialogs_(widget_.get()),
-      logText_(kWindowTitle) {
+QtWindow::QtWindow()
+    : idle_([this] { return events_.HasPending(); }), dialogs_(nullptr), logText_(kWindowTitle) {}
+
+QtWindow::QtWindow(const PeerState& state) : QtWindow() {
+  Open(state);
+}
+
+QtWindow::~QtWindow() = default;
+
+void QtWindow::Open(const PeerState& state) {
+  widget_ = std::make_unique<MainWidget>(state);
+  dialogs_.SetParent(widget_.get());
   widget_->SetCloseHandler([this] { events_.RequestClose(); });
   for (int id : {kServerRefresh, kClientRefresh, kServerButton, kConnectButton, kAddFileButton,
                  kCompareButton, kSyncButton}) {
@@ -25,17 +34,17 @@ QtWindow::QtWindow(const PeerState& state)
   }
   for (int id : {kServerFiles, kClientFiles, kJobList})
     events_.WatchList(List(id), id);
+  while (PollEvent().kind != WindowEventKind::None) {
+  }
   widget_->ShowCentred();
 }
-
-QtWindow::~QtWindow() = default;
 
 QWidget* QtWindow::Widget() const {
   return widget_.get();
 }
 
 QWidget* QtWindow::Control(int id) const {
-  return widget_->Control(id);
+  return widget_ ? widget_->Control(id) : nullptr;
 }
 
 QTreeWidget* QtWindow::List(int id) const {
@@ -69,8 +78,8 @@ std::string QtWindow::GetText(int id) const {
 void QtWindow::SetText(int id, std::string_view text) {
   QWidget* control = Control(id);
   if (id == kLogBox) {
+    if (control) ShowLogText(*static_cast<QPlainTextEdit*>(control), logText_, text);
     logText_.assign(text);
-    static_cast<QPlainTextEdit*>(control)->setPlainText(LogDisplayText(text));
   } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
     button->setText(ToQString(text));
   } else if (auto* field = qobject_cast<QLineEdit*>(control)) {
@@ -128,13 +137,16 @@ void QtWindow::AddRow(int listId, std::string_view columns) {
 void QtWindow::Repaint(int id) {
   QWidget* control = Control(id);
   if (!control) return;
-  control->repaint();
-  // A list draws its rows on its viewport.
-  if (auto* list = qobject_cast<QTreeWidget*>(control)) list->viewport()->repaint();
+  if (id == kJobList) {
+    RepaintProgressColumn(*List(kJobList));
+  } else {
+    control->repaint();
+  }
 }
 
 void QtWindow::ScrollLogToEnd() {
   auto* box = static_cast<QPlainTextEdit*>(Control(kLogBox));
+  if (!box) return;
   // The caret goes to the start of the last line, so keyboard scrolling
   // starts there; the view shows the bottom of the text, left-aligned.
   QTextCursor cursor = box->textCursor();

@@ -22,9 +22,17 @@ struct PeerState;
 // Label colours and the Progress column read state while they paint.
 class QtWindow : public Window, public WindowEvents {
  public:
-  // Builds the window and shows it.
+  // No window yet: Open builds it. Until then there are no controls and the
+  // Yes/No box has no parent, so the error reporter can use it from the
+  // program's first step on.
+  QtWindow();
+  // Opens the window at once.
   explicit QtWindow(const PeerState& state);
   ~QtWindow() override;
+
+  // Builds the window hidden with all its controls, discards the window
+  // events that raised, then shows it centred. Call once.
+  void Open(const PeerState& state);
 
   void EnableControl(int id, bool enabled) override;
   bool IsControlEnabled(int id) const override;
