@@ -487,3 +487,30 @@ TEST(NewFileId, CountsUpAndNeverGivesZero) {
 
 }  // namespace
 }  // namespace kelpie
+
+namespace kelpie {
+namespace {
+
+TEST(JobSerial, EveryJobTheEngineMakesHasItsOwn) {
+  Tables tables;
+  FileEntry local{"/no/such/local", 10, "", 0, 0};
+  FileEntry remote{"/no/such/remote", 10, "", 0, 0};
+  class QuietHost : public EngineHost {
+   public:
+    void SendCompareStart(const CompareJob&) override {}
+    void SendCheck(const CompareJob&, int32_t, int32_t, int32_t, std::string_view) override {}
+    void SendGet(const CompareJob&, int32_t, int32_t) override {}
+    void SendStop(const CompareJob&) override {}
+    void AddLog(std::string_view) override {}
+    void UpdateJobList(int32_t) override {}
+    std::string AskSavePath(std::string_view) override { return ""; }
+  } host;
+  const CompareJob* a = StartComparison(tables, host, local, remote);
+  const CompareJob* b = StartComparison(tables, host, local, remote);
+  EXPECT_NE(a->serial, 0u);
+  EXPECT_NE(b->serial, 0u);
+  EXPECT_NE(a->serial, b->serial);
+}
+
+}  // namespace
+}  // namespace kelpie

@@ -1,5 +1,6 @@
 #include "compare/engine.h"
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <string>
@@ -60,6 +61,12 @@ void CompareStep(CompareJob& job, EngineHost& host) {
   job.state = kIdle;
 }
 
+// Unique across every program in the process; never 0.
+uint64_t NextJobSerial() {
+  static std::atomic<uint64_t> next{1};
+  return next++;
+}
+
 FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
   tables.LocalFiles.Reset();
   while (FileEntry* entry = tables.LocalFiles.Next()) {
@@ -73,6 +80,7 @@ FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote) {
   CompareJob& job = *tables.CompareJobs.Append();
+  job.serial = NextJobSerial();
   job.localFile = JobFile{local.path, local.size};
   job.remoteFile = JobFile{remote.path, remote.size};
   job.peer = remote.owner;
@@ -92,6 +100,7 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
   if (!LoadFileData(entry->path, entry->size, data)) return {nullptr, kCannotOpen};
   if (entry->fileId == 0) entry->fileId = NewFileId(tables);
   CompareJob& job = *tables.CompareJobs.Append();
+  job.serial = NextJobSerial();
   job.localFile = JobFile{entry->path, entry->size};
   job.fileId = entry->fileId;
   job.peer = peer;

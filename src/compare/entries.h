@@ -96,6 +96,9 @@ struct CompareJob {
   std::optional<JobFile> remoteFile;
   RecordListPtr blocks;
   ConnectionId peer = 0;  // server side: the client on the other end
+  // Names this job for the life of the process, so displays can keep what
+  // they drew of it; 0 for a job made outside the engine.
+  uint64_t serial = 0;
 
   // Responder: what earlier checks learned about data (made on first use).
   std::unique_ptr<RangeSearch> search;
