@@ -189,6 +189,25 @@ TEST(ProgressCell, PositionsOutsideTheFileStayInsideTheCell) {
       {{0, kLeft, kBackground}, {kLeft, kRight + 1, kBrushGrey}, {kRight + 1, 130, kBackground}});
 }
 
+// A degenerate cell (the list can be squeezed so) shows nothing at all, for
+// blocks and plain bars alike.
+TEST(ProgressCell, CellOfNegativeWidthPaintsNothing) {
+  CompareJob compared;
+  FillJob(compared, kSynchronising, 1000, 500, {{kSettled, 0, 1000, -1}});
+  CompareJob requested;
+  FillJob(requested, kRequested, 1000, 500, {}, false);
+  for (const CompareJob* job : {&compared, &requested}) {
+    QImage image(130, 16, QImage::Format_RGB32);
+    image.fill(kBackground);
+    {
+      QPainter painter(&image);
+      PaintProgressCell(painter, QRect(60, 2, -30, 10), *job);
+    }
+    ExpectRow(image, kTop, {{0, 130, kBackground}});
+    ExpectRow(image, kMiddle, {{0, 130, kBackground}});
+  }
+}
+
 // Thousands of small ranges share a few pixels; however they are painted,
 // the cell must look as if every range were filled in turn.
 TEST(ProgressCell, ManySmallRangesLookAsIfFilledOneByOne) {

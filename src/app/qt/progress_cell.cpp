@@ -12,7 +12,8 @@
 // position, grey from there to the cell's right edge.
 //
 // A file of size 0 has no proportions; every rectangle then spans the cell.
-// Positions are kept between left and right + 1 whatever the job holds.
+// Positions are kept between left and right + 1 whatever the job holds; a
+// cell of negative width shows nothing.
 
 #include "app/qt/progress_cell.h"
 
@@ -25,22 +26,18 @@
 namespace kelpie {
 namespace {
 
+// Pixel positions counted from the cell's left edge.
 class CellScale {
  public:
-  CellScale(const QRect& cell, int32_t size)
-      : left_(cell.x()), right_(cell.x() + cell.width()), width_(cell.width()), size_(size) {}
+  CellScale(int width, int32_t size) : width_(width), size_(size) {}
 
-  int Left() const { return left_; }
-  int Right() const { return right_; }
-  // Pixel offset of a byte offset from the left edge.
+  // Pixel offset of a byte offset.
   int64_t Offset(int64_t value) const { return size_ <= 0 ? 0 : value * width_ / size_; }
   // Pixels covered by value bytes; an empty file counts as wholly covered.
   int64_t Extent(int64_t value) const { return size_ <= 0 ? width_ : value * width_ / size_; }
-  int Clamp(int64_t x) const { return static_cast<int>(std::clamp<int64_t>(x, left_, right_ + 1)); }
+  int Clamp(int64_t x) const { return static_cast<int>(std::clamp<int64_t>(x, 0, width_ + 1)); }
 
  private:
-  int left_;
-  int right_;
   int64_t width_;
   int64_t size_;
 };
@@ -50,22 +47,21 @@ void Fill(QPainter& painter, int x0, int x1, int top, int bottom, const QColor& 
 }
 
 struct BlockFill {
-  bool draw = false;
-  QColor colour;
+  BlockColour colour = BlockColour::kNone;
   bool overlapLeft = false;
 };
 
 BlockFill FillForBlock(int32_t state, int32_t start, int32_t found) {
   switch (state) {
     case kQueued:
-      return {true, kBrushGrey, false};
+      return {BlockColour::kGrey, false};
     case kNext:
     case kSent:
-      return {true, kBrushYellow, false};
+      return {BlockColour::kYellow, false};
     case kSettled:
-      if (found == start) return {true, kBrushGreen, false};
-      if (found >= 0) return {true, kBrushBlue, true};
-      return {true, kBrushRed, true};
+      if (found == start) return {BlockColour::kGreen, false};
+      if (found >= 0) return {BlockColour::kBlue, true};
+      return {BlockColour::kRed, true};
     default:  // kSplit: its halves follow it in the list
       return {};
   }
@@ -82,8 +78,8 @@ class RunPainter {
   RunPainter(const RunPainter&) = delete;
   RunPainter& operator=(const RunPainter&) = delete;
 
-  void Add(int x0, int x1, const QColor& colour) {
-    if (x1 <= x0) return;
+  void Add(int x0, int x1, BlockColour colour) {
+    if (x1 <= x0 || colour == BlockColour::kNone) return;
     if (x0_ < x1_ && colour == colour_ && x0 <= x1_ && x1 >= x0_) {
       x0_ = std::min(x0_, x0);
       x1_ = std::max(x1_, x1);
@@ -97,7 +93,7 @@ class RunPainter {
 
  private:
   void Flush() {
-    Fill(painter_, x0_, x1_, top_, bottom_, colour_);
+    Fill(painter_, x0_, x1_, top_, bottom_, ColourOf(colour_));
     x0_ = x1_ = 0;
   }
 
@@ -106,53 +102,80 @@ class RunPainter {
   int bottom_;
   int x0_ = 0;
   int x1_ = 0;
-  QColor colour_;
+  BlockColour colour_ = BlockColour::kNone;
 };
 
-void PaintBlocks(QPainter& painter, const CellScale& scale, const QRect& cell,
-                 const CompareJob& job) {
-  const RecordList* blocks = job.blocks.get();
-  RunPainter runs(painter, cell.top(), cell.top() + cell.height());
-  for (const uint8_t* record = PeekFirstRecord(blocks); record; record = PeekNextRecord(record)) {
-    // Split records, half of a list that was halved down, draw nothing.
-    const int32_t state = PeekRecordLong(blocks, record, kBlockState);
-    if (state == kSplit) continue;
-    const int32_t start = PeekRecordLong(blocks, record, kBlockStart);
-    const int32_t len = PeekRecordLong(blocks, record, kBlockLen);
-    const int32_t found = PeekRecordLong(blocks, record, kBlockFound);
-    const BlockFill fill = FillForBlock(state, start, found);
-    if (!fill.draw) continue;
-    int64_t x0 = scale.Left() + scale.Offset(start);
-    const int64_t x1 = x0 + scale.Extent(len) + 1;
-    if (fill.overlapLeft && x0 > scale.Left()) --x0;
-    runs.Add(scale.Clamp(x0), scale.Clamp(x1), fill.colour);
-  }
-}
-
 void PaintTopStrip(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
-  const int x1 = scale.Clamp(scale.Left() + scale.Extent(position) + 1);
+  const int x1 = cell.left() + scale.Clamp(scale.Extent(position) + 1);
   const int bottom = cell.top() + cell.height();
-  Fill(painter, scale.Left(), x1, cell.top(), std::min(cell.top() + 2, bottom), kBrushDarkGreen);
-  Fill(painter, scale.Left(), x1, cell.top() + 1, std::min(cell.top() + 2, bottom), kBrushGrey);
+  Fill(painter, cell.left(), x1, cell.top(), std::min(cell.top() + 2, bottom), kBrushDarkGreen);
+  Fill(painter, cell.left(), x1, cell.top() + 1, std::min(cell.top() + 2, bottom), kBrushGrey);
 }
 
 void PaintPlainBar(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
-  const int p = scale.Clamp(scale.Left() + scale.Extent(position) + 1);
+  const int p = cell.left() + scale.Clamp(scale.Extent(position) + 1);
   const int bottom = cell.top() + cell.height();
-  Fill(painter, scale.Left(), p, cell.top(), bottom, kBrushGreen);
-  Fill(painter, p, scale.Right() + 1, cell.top(), bottom, kBrushGrey);
+  Fill(painter, cell.left(), p, cell.top(), bottom, kBrushGreen);
+  Fill(painter, p, cell.left() + cell.width() + 1, cell.top(), bottom, kBrushGrey);
 }
 
 }  // namespace
 
+QColor ColourOf(BlockColour colour) {
+  switch (colour) {
+    case BlockColour::kGrey:
+      return kBrushGrey;
+    case BlockColour::kYellow:
+      return kBrushYellow;
+    case BlockColour::kGreen:
+      return kBrushGreen;
+    case BlockColour::kBlue:
+      return kBrushBlue;
+    case BlockColour::kRed:
+      return kBrushRed;
+    case BlockColour::kNone:
+      break;
+  }
+  return {};
+}
+
+BlockSpan SpanOfBlock(int width, int32_t size, const RecordList* blocks, const uint8_t* record) {
+  const int32_t state = PeekRecordLong(blocks, record, kBlockState);
+  // A Split record draws nothing (its halves follow it); skip its other fields.
+  if (state == kSplit) return {};
+  const int32_t start = PeekRecordLong(blocks, record, kBlockStart);
+  const BlockFill fill = FillForBlock(state, start, PeekRecordLong(blocks, record, kBlockFound));
+  if (fill.colour == BlockColour::kNone) return {};
+  const CellScale scale(width, size);
+  int64_t x0 = scale.Offset(start);
+  const int64_t x1 = x0 + scale.Extent(PeekRecordLong(blocks, record, kBlockLen)) + 1;
+  if (fill.overlapLeft && x0 > 0) --x0;
+  return {scale.Clamp(x0), scale.Clamp(x1), fill.colour};
+}
+
+void PaintBlockMapFrom(QPainter& painter, const QRect& cell, const CompareJob& job,
+                       const uint8_t* from) {
+  if (cell.width() < 0) return;
+  const RecordList* blocks = job.blocks.get();
+  {
+    RunPainter runs(painter, cell.top(), cell.top() + cell.height());
+    for (const uint8_t* record = from; record; record = PeekNextRecord(record)) {
+      const BlockSpan span = SpanOfBlock(cell.width(), job.localFile.size, blocks, record);
+      runs.Add(cell.left() + span.x0, cell.left() + span.x1, span.colour);
+    }
+  }
+  if (job.position != 0) {
+    PaintTopStrip(painter, CellScale(cell.width(), job.localFile.size), cell, job.position);
+  }
+}
+
 void PaintProgressCell(QPainter& painter, const QRect& cell, const CompareJob& job) {
-  const CellScale scale(cell, job.localFile.size);
+  if (cell.width() < 0) return;
   if (job.state == kRequested) {
-    PaintPlainBar(painter, scale, cell, job.position);
+    PaintPlainBar(painter, CellScale(cell.width(), job.localFile.size), cell, job.position);
     return;
   }
-  PaintBlocks(painter, scale, cell, job);
-  if (job.position != 0) PaintTopStrip(painter, scale, cell, job.position);
+  PaintBlockMapFrom(painter, cell, job, PeekFirstRecord(job.blocks.get()));
 }
 
 }  // namespace kelpie
