@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QTreeWidget>
 
-#include "app/qt/progress_cell.h"
 #include "protocol/peer_state.h"
 
 namespace kelpie {
@@ -36,9 +35,11 @@ void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   painter->fillRect(option.rect, option.palette.base());
   // By index, not through the table's cursor: a repaint must leave any walk
   // over CompareJobs where it was.
-  if (const CompareJob* job = state_.tables.CompareJobs.At(index.row())) {
-    PaintProgressCell(*painter, option.rect, *job);
-  }
+  const Table<CompareJob>& jobs = state_.tables.CompareJobs;
+  // Jobs leave the table between paints (a client's go with it); forget
+  // them, so that nothing kept points into their released lists.
+  cache_.Prune(jobs);
+  if (const CompareJob* job = jobs.At(index.row())) cache_.Paint(*painter, option.rect, *job);
   painter->restore();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QStyledItemDelegate>
 
+#include "app/qt/progress_cache.h"
+
 class QTreeWidget;
 
 namespace kelpie {
@@ -14,7 +16,9 @@ void RepaintProgressColumn(QTreeWidget& jobs);
 struct PeerState;
 
 // Draws the job list: column 0 as plain text, column 1 ("Progress") as the
-// block map of the job at the row's index in CompareJobs.
+// block map of the job at the row's index in CompareJobs. The list is
+// repainted after every answer, so the maps are drawn through a cache that
+// keeps what each job's answered ranges painted.
 class ProgressDelegate : public QStyledItemDelegate {
   Q_OBJECT
 
@@ -26,6 +30,8 @@ class ProgressDelegate : public QStyledItemDelegate {
 
  private:
   const PeerState& state_;
+  // Painting is const to Qt, but it is what fills the cache.
+  mutable ProgressCache cache_;
 };
 
 }  // namespace kelpie
