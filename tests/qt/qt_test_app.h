@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEvent>
+#include <QWidget>
 #include <cstdlib>
 
 #include "compare/entries.h"
@@ -41,5 +43,18 @@ inline void FillJob(CompareJob& job, int32_t state, int32_t size, int32_t positi
     SetRecordLong(job.blocks.get(), kBlockFound, block.found);
   }
 }
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
 
 }  // namespace kelpie::test

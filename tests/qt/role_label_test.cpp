@@ -14,6 +14,8 @@
 namespace kelpie {
 namespace {
 
+using test::PaintCounter;
+
 struct LabelCase {
   const char* name;
   int32_t serverRunning;
@@ -57,19 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // After StopServer the Clients table may still hold entries.
                       LabelCase{"StoppedWithFormerClients", 0, 0, 1, kBrushRed, kBrushYellow}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int count = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++count;
-    return false;
-  }
-};
 
 TEST(Repaint, PaintsBeforeItReturns) {
   PeerState state;

@@ -22,23 +22,11 @@
 namespace kelpie {
 namespace {
 
+using test::PaintCounter;
 using test::RandomBytes;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::TestPeer;
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int count = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++count;
-    return false;
-  }
-};
 
 class WindowSession : public ::testing::Test {
  protected:
