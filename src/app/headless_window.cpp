@@ -1,20 +1,11 @@
 #include "app/headless_window.h"
 
+#include "app/window_controls.h"
+
 #include <poll.h>
 
 namespace kelpie {
 namespace {
-
-std::vector<std::string> SplitColumns(std::string_view columns) {
-  std::vector<std::string> cells;
-  size_t begin = 0;
-  while (true) {
-    size_t end = columns.find('\n', begin);
-    cells.emplace_back(columns.substr(begin, end == std::string_view::npos ? end : end - begin));
-    if (end == std::string_view::npos) return cells;
-    begin = end + 1;
-  }
-}
 
 template <class T>
 T TakeFront(std::deque<T>& queue, T otherwise) {
@@ -27,14 +18,9 @@ T TakeFront(std::deque<T>& queue, T otherwise) {
 }  // namespace
 
 HeadlessWindow::HeadlessWindow() {
-  const char* texts[kControlCount] = {kWindowTitle, "Server",     "Client",  "",
-                                      "",           "Refresh",    "Refresh", "StartServer",
-                                      "Connect",    "127.0.0.1",  "2031",    "Add File to List",
-                                      "Compare",    "Syncronize", ""};
-  for (int id = 0; id < kControlCount; ++id)
-    controls_[id].text = texts[id];
-  for (int id : {kAddFileButton, kCompareButton, kSyncButton, kServerRefresh, kClientRefresh}) {
-    controls_[id].enabled = false;
+  for (int id = 0; id < kControlCount; ++id) {
+    controls_[id].text = ControlStartText(id);
+    controls_[id].enabled = ControlStartsEnabled(id);
   }
 }
 
@@ -89,7 +75,11 @@ void HeadlessWindow::ClearList(int listId) {
 }
 
 void HeadlessWindow::AddRow(int listId, std::string_view columns) {
-  if (Control* c = Find(listId)) c->rows.push_back(SplitColumns(columns));
+  Control* c = Find(listId);
+  if (c == nullptr) return;
+  std::vector<std::string>& cells = c->rows.emplace_back();
+  for (std::string_view cell : RowColumns(columns))
+    cells.emplace_back(cell);
 }
 
 void HeadlessWindow::Repaint(int id) {

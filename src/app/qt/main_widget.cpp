@@ -11,6 +11,7 @@
 #include "app/qt/controls.h"
 #include "app/qt/progress_delegate.h"
 #include "app/qt/role_label.h"
+#include "app/window_controls.h"
 
 namespace kelpie {
 namespace {
@@ -19,6 +20,10 @@ constexpr int W = MainWidget::kClientWidth;
 constexpr int H = MainWidget::kClientHeight;
 const QStringList kFileColumns{QStringLiteral("Files"), QStringLiteral("MD5")};
 const QList<int> kFileColumnWidths{175, 150};
+
+QString StartText(int id) {
+  return QString::fromUtf8(ControlStartText(id));
+}
 
 }  // namespace
 
@@ -36,26 +41,25 @@ MainWidget::MainWidget(const PeerState& state) {
 void MainWidget::BuildControls(const PeerState& state) {
   // Creation order sets the keyboard focus order: log box, command buttons,
   // the top row, then the two role columns and the job list.
-  controls_[kLogBox] =
-      MakeLogBox(this, kLogBox, QRect(5, H - 70, W - 10, 65), QString::fromLatin1(kWindowTitle));
+  controls_[kLogBox] = MakeLogBox(this, kLogBox, QRect(5, H - 70, W - 10, 65), StartText(kLogBox));
   const int commandTop = H - 95;
   controls_[kAddFileButton] = MakeButton(this, kAddFileButton, QRect(5, commandTop, W / 3 - 10, 20),
-                                         QStringLiteral("Add File to List"));
+                                         StartText(kAddFileButton));
   controls_[kCompareButton] = MakeButton(
-      this, kCompareButton, QRect(W / 3, commandTop, W / 3 - 5, 20), QStringLiteral("Compare"));
+      this, kCompareButton, QRect(W / 3, commandTop, W / 3 - 5, 20), StartText(kCompareButton));
   controls_[kSyncButton] = MakeButton(
-      this, kSyncButton, QRect(2 * W / 3, commandTop, W / 3 - 5, 20), QStringLiteral("Syncronize"));
+      this, kSyncButton, QRect(2 * W / 3, commandTop, W / 3 - 5, 20), StartText(kSyncButton));
   for (int id : {kAddFileButton, kCompareButton, kSyncButton})
-    controls_[id]->setEnabled(false);
+    controls_[id]->setEnabled(ControlStartsEnabled(id));
 
   controls_[kServerButton] =
-      MakeButton(this, kServerButton, QRect(5, 5, 90, 20), QStringLiteral("StartServer"));
-  controls_[kHostField] = MakeField(this, kHostField, QRect(250, 5, 120, 20),
-                                    QStringLiteral("127.0.0.1"), /*digitsOnly=*/false);
+      MakeButton(this, kServerButton, QRect(5, 5, 90, 20), StartText(kServerButton));
+  controls_[kHostField] = MakeField(this, kHostField, QRect(250, 5, 120, 20), StartText(kHostField),
+                                    /*digitsOnly=*/false);
   controls_[kPortField] =
-      MakeField(this, kPortField, QRect(375, 5, 50, 20), QStringLiteral("2031"), true);
+      MakeField(this, kPortField, QRect(375, 5, 50, 20), StartText(kPortField), true);
   controls_[kConnectButton] =
-      MakeButton(this, kConnectButton, QRect(545, 5, 90, 20), QStringLiteral("Connect"));
+      MakeButton(this, kConnectButton, QRect(545, 5, 90, 20), StartText(kConnectButton));
 
   BuildRoleColumn(state, kServerLabel, kServerFiles, kServerRefresh, 5);
   BuildRoleColumn(state, kClientLabel, kClientFiles, kClientRefresh, W / 2);
@@ -75,8 +79,7 @@ void MainWidget::BuildRoleColumn(const PeerState& state, int labelId, int listId
   auto colour = [&state, server] {
     return server ? ServerLabelColour(state) : ClientLabelColour(state);
   };
-  auto* label =
-      new RoleLabel(server ? QStringLiteral("Server") : QStringLiteral("Client"), colour, this);
+  auto* label = new RoleLabel(StartText(labelId), colour, this);
   label->setObjectName(QStringLiteral("control%1").arg(labelId));
   label->setGeometry(x, 30, W / 2 - 10, 20);
   label->setFont(RoleLabelFont());
@@ -87,8 +90,8 @@ void MainWidget::BuildRoleColumn(const PeerState& state, int labelId, int listId
   const QRect list = controls_[listId]->geometry();
   controls_[refreshId] =
       MakeButton(this, refreshId, QRect(x, list.y() + list.height() + 5, list.width(), 20),
-                 QStringLiteral("Refresh"));
-  controls_[refreshId]->setEnabled(false);
+                 StartText(refreshId));
+  controls_[refreshId]->setEnabled(ControlStartsEnabled(refreshId));
 }
 
 void MainWidget::CentreOnScreen() {

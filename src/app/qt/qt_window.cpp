@@ -12,6 +12,7 @@
 #include "app/qt/main_widget.h"
 #include "app/qt/progress_delegate.h"
 #include "app/qt/qt_text.h"
+#include "app/window_controls.h"
 
 namespace kelpie {
 
@@ -120,15 +121,11 @@ void QtWindow::AddRow(int listId, std::string_view columns) {
   if (!list) return;
   auto* item = new QTreeWidgetItem;
   int column = 0;
-  for (size_t begin = 0;; ++column) {
-    const size_t end = std::min(columns.find('\n', begin), columns.size());
-    const std::string_view cell = columns.substr(begin, end - begin);
+  for (std::string_view cell : RowColumns(columns)) {
     item->setText(column, ToQString(cell));
     // The exact bytes, so that RowText gives back what was added even where
     // they are not valid UTF-8.
-    item->setData(column, Qt::UserRole, ToBytes(cell));
-    if (end == columns.size()) break;
-    begin = end + 1;
+    item->setData(column++, Qt::UserRole, ToBytes(cell));
   }
   MutedEvents muted(events_);
   list->addTopLevelItem(item);
