@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/headless_window.h"
+#include "app/peer_session.h"
 #include "app/program.h"
 #include "peer_process.h"
 #include "scenarios.h"
@@ -57,10 +58,8 @@ class Initiator {
 std::string Connect(Initiator& me, const RunSetup& setup, std::unique_ptr<PeerProcess>& peer) {
   std::string log = setup.workDir + "/peer.log";
   if (setup.serverInitiates) {
-    me.window_.SetText(kPortField, "0");
-    if (!me.Use(kServerButton, [&] { return me.program_.state.ServerRunning == 1; })) {
-      return "cannot listen";
-    }
+    std::string error = ListenOn(me.program_, me.window_, 0);
+    if (!error.empty()) return error;
     std::string target = "127.0.0.1:" + std::to_string(me.program_.state.network.ServerPort());
     peer = std::make_unique<PeerProcess>(
         setup.peerProgram, std::vector<std::string>{"--connect", target, setup.peerPath}, log);
@@ -70,21 +69,13 @@ std::string Connect(Initiator& me, const RunSetup& setup, std::unique_ptr<PeerPr
       setup.peerProgram, std::vector<std::string>{"--listen", "0", setup.peerPath}, log);
   int port = peer->WaitForListeningPort(60);
   if (port == 0) return "kelpie-peer did not start";
-  me.window_.SetText(kHostField, "127.0.0.1");
-  me.window_.SetText(kPortField, std::to_string(port));
-  if (!me.Use(kConnectButton, [&] { return me.program_.state.ServerConnection != 0; })) {
-    return "cannot connect";
-  }
-  return "";
+  return ConnectTo(me.program_, me.window_, "127.0.0.1", port);
 }
 
 std::string CompareAndSynchronise(Initiator& me, const RunSetup& setup, RunResult& result) {
   int peerList = setup.serverInitiates ? kClientFiles : kServerFiles;
-  int ownList = setup.serverInitiates ? kServerFiles : kClientFiles;
-  me.window_.QueueOpenFileAnswer(setup.localPath);
-  if (!me.Use(kAddFileButton, [&] { return me.window_.RowCount(ownList) == 1; })) {
-    return "cannot offer the local file";
-  }
+  std::string error = OfferFile(me.program_, me.window_, setup.localPath);
+  if (!error.empty()) return error;
   if (!me.Use(-1, [&] { return me.window_.RowCount(peerList) == 1; })) {
     return "the peer's file never arrived";
   }

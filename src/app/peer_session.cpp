@@ -3,46 +3,55 @@
 namespace kelpie {
 namespace {
 
-// Runs one command the way the main loop would: click, then one pass.
-void Use(Program& program, HeadlessWindow& window, int control) {
-  window.Click(control);
+// Runs one command the way the main loop would: the click, then one pass.
+// A disabled control cannot be clicked and runs nothing.
+bool Use(Program& program, HeadlessWindow& window, int control) {
+  if (!window.Click(control)) return false;
   program.Pass();
+  return true;
 }
 
-std::string Listen(Program& program, HeadlessWindow& window, int32_t port) {
+}  // namespace
+
+std::string ListenOn(Program& program, HeadlessWindow& window, int32_t port) {
   window.SetText(kPortField, std::to_string(port));
   Use(program, window, kServerButton);
   if (program.state.ServerRunning != 1) return "cannot listen on port " + std::to_string(port);
   return "";
 }
 
-std::string Connect(Program& program, HeadlessWindow& window, const PeerOptions& options) {
-  window.SetText(kHostField, options.connectHost);
-  window.SetText(kPortField, std::to_string(options.connectPort));
+std::string ConnectTo(Program& program, HeadlessWindow& window, const std::string& host,
+                      int32_t port) {
+  window.SetText(kHostField, host);
+  window.SetText(kPortField, std::to_string(port));
   Use(program, window, kConnectButton);
   if (program.state.ServerConnection == 0) {
-    return "cannot connect to " + options.connectHost + ":" + std::to_string(options.connectPort);
+    return "cannot connect to " + host + ":" + std::to_string(port);
   }
   return "";
 }
 
-std::string Offer(Program& program, HeadlessWindow& window, const std::string& file) {
+std::string OfferFile(Program& program, HeadlessWindow& window, const std::string& file) {
   int32_t before = program.state.tables.LocalFiles.Count();
-  window.QueueOpenFileAnswer(file);
-  Use(program, window, kAddFileButton);
+  // The answer is queued only once the click is taken, so a refused click
+  // leaves nothing behind for a later dialog.
+  if (window.Click(kAddFileButton)) {
+    window.QueueOpenFileAnswer(file);
+    program.Pass();
+  }
   if (program.state.tables.LocalFiles.Count() == before) return "cannot offer " + file;
   return "";
 }
 
-}  // namespace
-
 std::string StartPeerSession(Program& program, HeadlessWindow& window, const PeerOptions& options) {
   std::string error;
-  if (options.listenPort) error = Listen(program, window, *options.listenPort);
-  if (error.empty() && !options.connectHost.empty()) error = Connect(program, window, options);
+  if (options.listenPort) error = ListenOn(program, window, *options.listenPort);
+  if (error.empty() && !options.connectHost.empty()) {
+    error = ConnectTo(program, window, options.connectHost, options.connectPort);
+  }
   for (const std::string& file : options.files) {
     if (!error.empty()) break;
-    error = Offer(program, window, file);
+    error = OfferFile(program, window, file);
   }
   return error;
 }

@@ -8,6 +8,13 @@
 
 namespace kelpie {
 
+// One step each, through the same controls a user would use; each returns ""
+// on success, else a one-line error.
+std::string ListenOn(Program& program, HeadlessWindow& window, int32_t port);
+std::string ConnectTo(Program& program, HeadlessWindow& window, const std::string& host,
+                      int32_t port);
+std::string OfferFile(Program& program, HeadlessWindow& window, const std::string& file);
+
 // Brings a headless program into the roles and offers the files the options
 // name, through the same commands a user would use. Returns "" on success,
 // else a one-line error.

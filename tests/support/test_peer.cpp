@@ -1,5 +1,7 @@
 #include "support/test_peer.h"
 
+#include "app/peer_session.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,21 +25,16 @@ bool TestPeer::Use(int control) {
 }
 
 int TestPeer::Listen() {
-  window.SetText(kPortField, "0");
-  Use(kServerButton);
+  ListenOn(program, window, 0);
   return program.state.network.ServerPort();
 }
 
 bool TestPeer::ConnectTo(int port) {
-  window.SetText(kHostField, "127.0.0.1");
-  window.SetText(kPortField, std::to_string(port));
-  Use(kConnectButton);
-  return program.state.ServerConnection != 0;
+  return kelpie::ConnectTo(program, window, "127.0.0.1", port).empty();
 }
 
 void TestPeer::Offer(const std::string& path) {
-  window.QueueOpenFileAnswer(path);
-  Use(kAddFileButton);
+  OfferFile(program, window, path);
 }
 
 bool TestPeer::CompareRows(int serverRow, int clientRow) {
