@@ -37,7 +37,7 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
     std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (arg == "--listen" || arg == "--connect") {
+    } else if (arg == "--listen" || arg == "--connect" || arg == "--netversion") {
       if (i + 1 == args.size()) {
         result.error = std::string(arg) + " needs a value";
         return result;
@@ -45,6 +45,12 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
       std::string_view value = args[++i];
       if (arg == "--connect") {
         result.error = ParseConnect(value, options);
+      } else if (arg == "--netversion") {
+        if (value == "1" || value == "2") {
+          options.netVersion = value[0] - '0';
+        } else {
+          result.error = "bad value for --netversion: " + std::string(value) + " (1 or 2)";
+        }
       } else if (std::optional<int32_t> port = ParsePort(value)) {
         options.listenPort = *port;
       } else {
@@ -65,7 +71,7 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
 }
 
 std::string PeerUsage() {
-  return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [FILE...]\n"
+  return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [--netversion 1|2] [FILE...]\n"
          "\n"
          "Kelpie without a window: plays the server role (--listen), the client role\n"
          "(--connect, port 2031 unless given) or both, offers the FILEs to its peers and\n"
@@ -73,6 +79,8 @@ std::string PeerUsage() {
          "line is written to standard output as it is logged. Once the roles are up and\n"
          "the files offered, a listening peer prints \"Listening on port N\" (useful with\n"
          "--listen 0).\n"
+         "--netversion 1 makes it speak only the first protocol version; by default it\n"
+         "speaks version 2 with every peer that announces it, and version 1 with others.\n"
          "Runs until SIGINT or SIGTERM, then exits 0. A bad argument, a port in use, a\n"
          "failed connection or an unreadable file gives a one-line error on standard\n"
          "error and exit status 2.\n";

@@ -10,12 +10,13 @@
 namespace kelpie {
 
 // Command line of the headless peer:
-//   kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [FILE...]
+//   kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [--netversion 1|2] [FILE...]
 struct PeerOptions {
   std::optional<int32_t> listenPort;
   std::string connectHost;  // empty: no client role
   int32_t connectPort = 2031;
   std::vector<std::string> files;
+  int32_t netVersion = 2;  // the highest protocol version this program speaks
   bool help = false;
 };
 

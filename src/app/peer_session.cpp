@@ -45,6 +45,7 @@ std::string OfferFile(Program& program, HeadlessWindow& window, const std::strin
 
 std::string StartPeerSession(Program& program, HeadlessWindow& window, const PeerOptions& options) {
   std::string error;
+  program.state.NetVersion = options.netVersion;
   if (options.listenPort) error = ListenOn(program, window, *options.listenPort);
   if (error.empty() && !options.connectHost.empty()) {
     error = ConnectTo(program, window, options.connectHost, options.connectPort);

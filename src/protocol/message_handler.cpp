@@ -41,7 +41,10 @@ void OnHello(Context& c) {
   auto hello = ReadHello(c.payload);
   if (!hello) return c.Malformed("Hello");
   c.Log("'Hello' NetVersion: $" + HexUpper(hello->netVersion, 1) + " - " + hello->greeting);
-  c.Answer(BuildOk(CmdHello, 1));
+  // Only a client announces a version; the server's own Hello always says 1.
+  bool both = c.sender.serverRole && hello->netVersion >= 2 && c.state.NetVersion >= 2;
+  if (both) c.state.version2Connections.insert(c.sender.connection);
+  c.Answer(BuildOk(CmdHello, both ? 2 : 1));
 }
 
 void OnFileListGet(Context& c) {
@@ -76,7 +79,13 @@ void OnOk(Context& c) {
   }
   auto ok = ReadOk(c.payload);
   if (!ok) return c.Malformed("OK");
-  if (ok->acknowledged == CmdHello) return c.Log("'OK' (Hello)");
+  if (ok->acknowledged == CmdHello) {
+    // The server's answer to this client's Hello says which version it speaks.
+    if (!c.sender.serverRole && ok->value >= 2 && c.state.NetVersion >= 2) {
+      c.state.version2Connections.insert(c.sender.connection);
+    }
+    return c.Log("'OK' (Hello)");
+  }
   if (ok->acknowledged == CmdCompare_Start) return OnCompareStartAcknowledged(c, *ok);
   c.Log("'OK' (FileList_Get) Files: " + std::to_string(ok->value));
   // No FileList_Add will follow to redraw the server's files.

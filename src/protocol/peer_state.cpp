@@ -12,4 +12,8 @@ PeerState::PeerState() {
   tables.nextFileId = 1 + static_cast<int32_t>(seed() % (1u << 29));
 }
 
+int32_t PeerState::ConnectionVersion(ConnectionId connection) const {
+  return version2Connections.contains(connection) ? 2 : 1;
+}
+
 }  // namespace kelpie

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 #include "compare/entries.h"
 #include "transport/endpoints.h"
@@ -18,6 +19,14 @@ struct PeerState {
   Frames frames{network};
   int32_t ServerRunning = 0;
   ConnectionId ServerConnection = 0;
+  // The highest protocol version this program speaks: 2, or 1 when it is
+  // held to the first version.
+  int32_t NetVersion = 2;
+  // Connections on which both sides have said they speak version 2.
+  std::set<ConnectionId> version2Connections;
+
+  // The protocol version in use on a connection: 2 or 1.
+  int32_t ConnectionVersion(ConnectionId connection) const;
 };
 
 }  // namespace kelpie

@@ -49,6 +49,7 @@ void OnDisconnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
   WalkTable(tables.Clients, [&](ClientEntry& client) {
     if (client.connection == id) tables.Clients.Delete();
   });
+  state.version2Connections.erase(id);
   RefreshFileLists(state, host, kRefreshClientView);
   host.UpdateJobList(kRebuildJobList);
   host.SetClientsLabel(ClientsLabelText(state));
