@@ -12,6 +12,12 @@
 
 // How two copies of a file are compared.
 //
+// The engine owns the jobs; how a job's ranges are checked and fetched is its
+// strategy's, chosen once from the protocol version of the job's connection.
+// What follows is the first version (version1_strategy.cpp); the second
+// (version2_strategy.cpp) cuts ranges by content, checks many at once and
+// settles a range found anywhere whole.
+//
 // The initiator reads its local file into memory and cuts it into ranges of
 // MaxBlockSize bytes. It checks one range at a time: the check carries the
 // range's offset, length, first four bytes (StartLong) and MD5, and the
@@ -33,33 +39,6 @@
 
 namespace kelpie {
 namespace {
-
-// The check of the job's Next range, if it has one.
-void SendNextCheck(CompareJob& job, EngineHost& host) {
-  uint8_t* block = job.activeBlock;
-  if (block == nullptr || BlockValue(job, block, kBlockState) != kNext) return;
-  const int32_t start = BlockValue(job, block, kBlockStart);
-  const int32_t len = BlockValue(job, block, kBlockLen);
-  RecordList* list = job.blocks.get();
-  ChangeCurrentRecord(block);
-  // The record's fingerprint was made from the same bytes, which never change.
-  std::string md5 = GetRecordString(list, kBlockMd5);
-  if (md5.size() != 32) md5 = RangeFingerprint(DataRange(job.data, start, len));
-  host.SendCheck(job, start, len, StartLong(job.data, start), md5);
-  SetRecordLong(list, kBlockState, kSent);
-  host.UpdateJobList(kRepaintJobList);
-}
-
-void CompareStep(CompareJob& job, EngineHost& host) {
-  if (!job.blocks) return;
-  if (job.openBlocks > 0) {
-    SendNextCheck(job, host);
-    return;
-  }
-  host.AddLog("Comparison finished!");
-  host.SendStop(job);
-  job.state = kIdle;
-}
 
 // Unique across every program in the process; never 0.
 uint64_t NextJobSerial() {
@@ -84,11 +63,12 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
   job.localFile = JobFile{local.path, local.size};
   job.remoteFile = JobFile{remote.path, remote.size};
   job.peer = remote.owner;
-  host.SendCompareStart(job);
+  job.strategy = MakeStrategy(host.PeerVersion(job));
+  job.strategy->SendStart(job, host, tables);
   // An unreadable file is compared as zeros; the synchronisation then fetches
   // whatever of the peer's file they do not match.
   LoadFileData(job.localFile.path, job.localFile.size, job.data);
-  CutBlocks(job, tables.MaxBlockSize);
+  job.strategy->Prepare(job, tables);
   host.UpdateJobList(kRebuildJobList);
   return &job;
 }
@@ -110,7 +90,7 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
 
 void RunComparisons(Tables& tables, EngineHost& host) {
   WalkTable(tables.CompareJobs, [&host](CompareJob& job) {
-    if (job.state == kComparing) CompareStep(job, host);
+    if (job.state == kComparing) StrategyOf(job).CompareStep(job, host);
     if (job.state == kSynchronising) SyncStep(job, host);
   });
 }
@@ -123,16 +103,17 @@ int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLon
 }
 
 int32_t ApplyCheckAnswer(Tables& tables, ConnectionId peer, int32_t fileId, int32_t found) {
+  const int64_t answer = found;
+  return ApplyCheckAnswers(tables, peer, fileId, 0, std::span(&answer, 1));
+}
+
+int32_t ApplyCheckAnswers(Tables& tables, ConnectionId peer, int32_t fileId, uint32_t batch,
+                          std::span<const int64_t> found) {
   Table<CompareJob>& jobs = tables.CompareJobs;
   jobs.Reset();
   while (CompareJob* job = jobs.Next()) {
     if (job->state == kRequested || job->fileId != fileId || job->peer != peer) continue;
-    // Only the active range can be Sent.
-    if (job->activeBlock == nullptr || BlockValue(*job, job->activeBlock, kBlockState) != kSent) {
-      continue;
-    }
-    AnswerActiveBlock(*job, found, tables.MinBlockSize, tables.MaxBlockSize);
-    return 1;
+    if (StrategyOf(*job).ApplyAnswers(*job, batch, found, tables) == 1) return 1;
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "compare/engine_host.h"
@@ -41,6 +42,12 @@ int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLon
 // this fileId talking to this peer (0 = the server connection). 1 when a
 // waiting range took it, else 0.
 int32_t ApplyCheckAnswer(Tables& tables, ConnectionId peer, int32_t fileId, int32_t found);
+
+// Initiator: the answers to one batch of checks, in the order asked, for the
+// jobs with this fileId talking to this peer. The first version's single
+// answer is batch 0 with one offset. 1 when a job took them, else 0.
+int32_t ApplyCheckAnswers(Tables& tables, ConnectionId peer, int32_t fileId, uint32_t batch,
+                          std::span<const int64_t> found);
 
 // Responder: Compare_Stop arrived; shows the job as complete.
 void StopResponderJob(CompareJob& job, EngineHost& host);

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <map>
+
+#include "compare/chunk_index.h"
+#include "compare/comparison_strategy.h"
 #include "compare/range_search.h"
 #include "compare/record_list.h"
 #include "compare/table.h"
@@ -83,6 +87,13 @@ struct SyncIndex {
   std::vector<SyncSource> sources;
 };
 
+// A Get the peer has not fully answered.
+struct PendingGet {
+  uint32_t request = 0;
+  int32_t len = 0;
+  int32_t received = 0;
+};
+
 // One comparison, and later synchronisation, of a local file with a remote
 // one. The initiator has a remote file and a block list; a responder has
 // neither.
@@ -100,8 +111,20 @@ struct CompareJob {
   // they drew of it; 0 for a job made outside the engine.
   uint64_t serial = 0;
 
+  // Initiator: how this job's protocol version compares and fetches.
+  std::unique_ptr<ComparisonStrategy> strategy;
+
   // Responder: what earlier checks learned about data (made on first use).
   std::unique_ptr<RangeSearch> search;
+  // Responder, version 2: every content-defined range of data, by fingerprint.
+  std::unique_ptr<ChunkIndex> chunkIndex;
+
+  // Initiator, synchronising: the next offset of the new file to copy or ask
+  // for, and the Gets outstanding by offset. position is where the first
+  // outstanding Get still lacks bytes, or fetchPosition when none is.
+  int32_t fetchPosition = 0;
+  std::map<int32_t, PendingGet> pendingGets;
+  uint32_t lastRequest = 0;  // number of the last Get asked
 
   // Initiator caches over blocks, kept by the engine so that a pass or an
   // answer never walks the list from the front. Every record before the

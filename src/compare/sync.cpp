@@ -45,7 +45,36 @@ void ReleaseNewData(CompareJob& job) {
   std::vector<uint8_t>().swap(job.newData);
 }
 
+int64_t BytesInFlight(const CompareJob& job) {
+  int64_t bytes = 0;
+  for (const auto& [offset, get] : job.pendingGets)
+    bytes += get.len - get.received;
+  return bytes;
+}
+
+// Everything in front of the first outstanding Get's missing bytes is there.
+void UpdatePosition(CompareJob& job) {
+  if (job.pendingGets.empty()) {
+    job.position = job.fetchPosition;
+    return;
+  }
+  const auto& [offset, get] = *job.pendingGets.begin();
+  job.position = offset + get.received;
+}
+
+void StopForNoData(CompareJob& job, EngineHost& host) {
+  // Asking again would bring nothing again.
+  job.state = kIdle;
+  job.pendingGets.clear();
+  host.AddLog(kNoDataLine);
+  host.UpdateJobList(kRepaintJobList);
+}
+
 void SaveNewFile(CompareJob& job, EngineHost& host) {
+  if (!StrategyOf(job).AcceptRebuilt(job.newData, host)) {
+    job.state = kIdle;
+    return;
+  }
   const std::string path = host.AskSavePath(job.localFile.path);
   if (!path.empty()) {
     switch (SaveFileReplacing(path, job.newData)) {
@@ -78,6 +107,8 @@ void StartSynchronisation(CompareJob& job) {
     return;
   }
   job.position = 0;
+  job.fetchPosition = 0;
+  job.pendingGets.clear();
   job.syncIndex.version = -1;
   RefreshSyncIndex(job);
   job.state = kSynchronising;
@@ -90,21 +121,45 @@ void AbortJob(CompareJob& job, EngineHost& host) {
 
 void SyncStep(CompareJob& job, EngineHost& host) {
   const auto newSize = static_cast<int32_t>(job.newData.size());
-  if (job.position >= newSize) {
+  if (job.position >= newSize && job.pendingGets.empty()) {
     SaveNewFile(job, host);
     return;
   }
   RefreshSyncIndex(job);
-  int32_t next = newSize;
-  if (const SyncSource* source = FindSyncSource(job.syncIndex, job.position, newSize, next)) {
-    std::memcpy(job.newData.data() + job.position, job.data.data() + source->start,
-                static_cast<size_t>(source->len));
-    job.position += source->len;
-    host.UpdateJobList(kRepaintJobList);
-    return;
+  ComparisonStrategy& strategy = StrategyOf(job);
+  const SyncPacing pacing = strategy.Pacing();
+  int64_t moved = 0;
+  bool copied = false;
+  bool windowFull = false;
+  for (int32_t step = 0; step < pacing.stepsPerPass && moved < pacing.bytesPerPass; ++step) {
+    if (job.fetchPosition >= newSize) break;
+    int32_t next = newSize;
+    if (const SyncSource* source =
+            FindSyncSource(job.syncIndex, job.fetchPosition, newSize, next)) {
+      std::memcpy(job.newData.data() + job.fetchPosition, job.data.data() + source->start,
+                  static_cast<size_t>(source->len));
+      job.fetchPosition += source->len;
+      moved += source->len;
+      copied = true;
+      continue;
+    }
+    windowFull = static_cast<int32_t>(job.pendingGets.size()) >= pacing.getsInFlight ||
+                 BytesInFlight(job) >= pacing.bytesInFlight;
+    if (windowFull) break;
+    const auto len =
+        static_cast<int32_t>(std::min<int64_t>(next - job.fetchPosition, pacing.maxGetLength));
+    job.pendingGets[job.fetchPosition] = PendingGet{++job.lastRequest, len, 0};
+    strategy.RequestRange(job, host, job.lastRequest, job.fetchPosition, len);
+    job.fetchPosition += len;
+    moved += len;
+    windowFull = static_cast<int32_t>(job.pendingGets.size()) >= pacing.getsInFlight;
   }
-  host.SendGet(job, job.position, std::min(next - job.position, kMaxGetLength));
-  job.state = kAwaitingData;
+  UpdatePosition(job);
+  if (copied) host.UpdateJobList(kRepaintJobList);
+  // Nothing more can happen before an answer arrives.
+  if (!job.pendingGets.empty() && (windowFull || job.fetchPosition >= newSize)) {
+    job.state = kAwaitingData;
+  }
 }
 
 std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len) {
@@ -113,20 +168,45 @@ std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_
 
 void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes) {
   if (job.state != kAwaitingData) return;
-  if (bytes.empty()) {
-    // Asking again would bring nothing again.
-    job.state = kIdle;
-    host.AddLog(kNoDataLine);
-    host.UpdateJobList(kRepaintJobList);
-    return;
-  }
+  if (bytes.empty()) return StopForNoData(job, host);
   const auto size = static_cast<int64_t>(job.newData.size());
   const int64_t room = std::clamp<int64_t>(size - job.position, 0, size);
   const auto count = static_cast<size_t>(std::min<int64_t>(room, std::ssize(bytes)));
   if (count > 0) std::memcpy(job.newData.data() + job.position, bytes.data(), count);
   job.position += static_cast<int32_t>(count);
+  // The answer settles the Get at the position; what it lacked is asked again.
+  job.pendingGets.clear();
+  job.fetchPosition = job.position;
   job.state = kSynchronising;
   host.UpdateJobList(kRepaintJobList);
+}
+
+bool StoreRangePiece(CompareJob& job, EngineHost& host, const RangePiece& piece) {
+  if (job.state != kSynchronising && job.state != kAwaitingData) return false;
+  auto it =
+      job.pendingGets.upper_bound(static_cast<int32_t>(std::min<int64_t>(piece.offset, INT32_MAX)));
+  if (it == job.pendingGets.begin()) return false;
+  --it;
+  PendingGet& get = it->second;
+  // Pieces of a Get come in order; anything else is not an answer to it.
+  if (get.request != piece.request || int64_t{it->first} + get.received != piece.offset) {
+    return false;
+  }
+  if (piece.len <= 0) {
+    StopForNoData(job, host);
+    return true;
+  }
+  const auto count = static_cast<int32_t>(std::min<int64_t>(piece.len, get.len - get.received));
+  if (!piece.zeros) {
+    if (std::ssize(piece.bytes) < count) return false;
+    std::memcpy(job.newData.data() + piece.offset, piece.bytes.data(), static_cast<size_t>(count));
+  }
+  // A new file starts zero-filled, so a piece of zeros needs no copy.
+  get.received += count;
+  if (get.received == get.len) job.pendingGets.erase(it);
+  UpdatePosition(job);
+  job.state = kSynchronising;
+  return true;
 }
 
 }  // namespace kelpie

@@ -31,4 +31,19 @@ std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_
 // ends the synchronisation (Idle) with a log line.
 void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes);
 
+// One piece of a version-2 Get answer: len bytes of the peer's file from
+// offset, carried in bytes or, for a run of zeros, only named.
+struct RangePiece {
+  uint32_t request = 0;
+  int64_t offset = 0;
+  int64_t len = 0;
+  bool zeros = false;
+  std::span<const uint8_t> bytes;
+};
+
+// Initiator, synchronising: stores a piece that continues an outstanding Get
+// of the same request number. A piece of no bytes ends the synchronisation,
+// as the peer has nothing more. False when the piece answers nothing asked.
+bool StoreRangePiece(CompareJob& job, EngineHost& host, const RangePiece& piece);
+
 }  // namespace kelpie

@@ -112,7 +112,8 @@ class Table {
 template <class T, class F>
 void WalkTable(Table<T>& table, F&& visit) {
   table.Reset();
-  while (T* entry = table.Next()) visit(*entry);
+  while (T* entry = table.Next())
+    visit(*entry);
 }
 
 }  // namespace kelpie

@@ -6,36 +6,13 @@
 #include "compare/engine.h"
 #include "compare/sync.h"
 #include "protocol/file_lists.h"
+#include "protocol/message_context.h"
 #include "protocol/messages.h"
-#include "protocol/peer_link.h"
 
 namespace kelpie {
 namespace {
 
-// Everything one message needs while it is handled.
-struct Context {
-  PeerState& state;
-  ProtocolHost& host;
-  const Sender& sender;
-  std::span<const uint8_t> payload;
-
-  void Log(const std::string& text) const { host.AddLog(sender.prefix + text); }
-  void Answer(std::span<const uint8_t> message) const {
-    SendMessage(state, sender.connection, message);
-  }
-  void Malformed(const char* name) const {
-    Log("Malformed '" + std::string(name) + "' ignored (" + std::to_string(payload.size()) +
-        " bytes)");
-  }
-};
-
-// Visits, in table order, the responder jobs of this sender with this fileId.
-template <class F>
-void ForEachResponderJob(Context& c, int32_t fileId, F&& visit) {
-  WalkTable(c.state.tables.CompareJobs, [&](CompareJob& job) {
-    if (job.peer == c.sender.peer && job.fileId == fileId && !job.remoteFile) visit(job);
-  });
-}
+using Context = MessageContext;
 
 void OnHello(Context& c) {
   auto hello = ReadHello(c.payload);
@@ -65,8 +42,7 @@ void OnCompareStartAcknowledged(Context& c, const OkMessage& ok) {
   WalkTable(c.state.tables.CompareJobs, [&](CompareJob& job) {
     if (job.peer != c.sender.peer || job.state != kRequested || !job.remoteFile) return;
     if (job.remoteFile->path != ok.path) return;
-    job.state = kComparing;
-    job.fileId = ok.value;
+    StrategyOf(job).Accepted(job, ok.value, nullptr);
     c.host.UpdateJobList(kRebuildJobList);
   });
 }
@@ -217,6 +193,8 @@ void HandleMessage(PeerState& state, ProtocolHost& host, const Sender& sender,
     case CmdERROR:
       return OnError(c);
     default:
+      // Commands of the second version mean nothing on a first-version connection.
+      if (state.ConnectionVersion(sender.connection) >= 2 && HandleVersion2Message(c)) return;
       c.Log("'Unknown command ($" + HexUpper(payload.empty() ? 0 : payload[0], 2) + ")'");
   }
 }

@@ -1,6 +1,7 @@
 #include "protocol/peer_link.h"
 
 #include "protocol/messages.h"
+#include "protocol/messages_v2.h"
 
 namespace kelpie {
 
@@ -32,6 +33,29 @@ void PeerHost::SendGet(const CompareJob& job, int32_t start, int32_t len) {
 
 void PeerHost::SendStop(const CompareJob& job) {
   SendMessage(state_, JobConnection(state_, job), BuildCompareStop(job.fileId));
+}
+
+void PeerHost::SendCompareStart2(const CompareJob& job) {
+  if (!job.remoteFile) return;
+  SendMessage(state_, JobConnection(state_, job),
+              BuildV2Start(static_cast<uint32_t>(job.fileId), job.remoteFile->path));
+}
+
+void PeerHost::SendRangeChecks(const CompareJob& job, uint32_t batch,
+                               std::span<const RangeCheck> checks) {
+  requests_.checks += std::ssize(checks);
+  SendMessage(state_, JobConnection(state_, job),
+              BuildV2Check(static_cast<uint32_t>(job.fileId), batch, checks));
+}
+
+void PeerHost::SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset, int64_t len) {
+  ++requests_.gets;
+  SendMessage(state_, JobConnection(state_, job),
+              BuildV2Get({static_cast<uint32_t>(job.fileId), request, offset, len}));
+}
+
+int32_t PeerHost::PeerVersion(const CompareJob& job) const {
+  return state_.ConnectionVersion(JobConnection(state_, job));
 }
 
 }  // namespace kelpie

@@ -34,6 +34,11 @@ class PeerHost : public ProtocolHost {
                  std::string_view md5) override;
   void SendGet(const CompareJob& job, int32_t start, int32_t len) override;
   void SendStop(const CompareJob& job) override;
+  void SendCompareStart2(const CompareJob& job) override;
+  void SendRangeChecks(const CompareJob& job, uint32_t batch,
+                       std::span<const RangeCheck> checks) override;
+  void SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset, int64_t len) override;
+  int32_t PeerVersion(const CompareJob& job) const override;
 
   const RequestCounts& requests() const { return requests_; }
 

@@ -33,4 +33,22 @@ inline void WriteI32(std::span<uint8_t> bytes, size_t offset, int32_t value) {
   bytes[offset + 3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline uint32_t ReadU32(std::span<const uint8_t> bytes, size_t offset) {
+  return static_cast<uint32_t>(ReadI32(bytes, offset));
+}
+
+inline uint64_t ReadU64(std::span<const uint8_t> bytes, size_t offset) {
+  return static_cast<uint64_t>(ReadU32(bytes, offset)) |
+         (static_cast<uint64_t>(ReadU32(bytes, offset + 4)) << 32);
+}
+
+inline void WriteU32(std::span<uint8_t> bytes, size_t offset, uint32_t value) {
+  WriteI32(bytes, offset, static_cast<int32_t>(value));
+}
+
+inline void WriteU64(std::span<uint8_t> bytes, size_t offset, uint64_t value) {
+  WriteU32(bytes, offset, static_cast<uint32_t>(value));
+  WriteU32(bytes, offset + 4, static_cast<uint32_t>(value >> 32));
+}
+
 }  // namespace kelpie

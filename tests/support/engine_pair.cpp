@@ -7,6 +7,7 @@
 #include "compare/fingerprint.h"
 #include "compare/sync.h"
 #include "protocol/messages.h"
+#include "protocol/messages_v2.h"
 
 namespace kelpie::test {
 
@@ -39,6 +40,24 @@ void QueueingHost::SendGet(const CompareJob& job, int32_t start, int32_t len) {
 
 void QueueingHost::SendStop(const CompareJob& job) {
   Send(Destination(job), BuildCompareStop(job.fileId));
+}
+
+void QueueingHost::SendCompareStart2(const CompareJob& job) {
+  Send(Destination(job),
+       BuildV2Start(static_cast<uint32_t>(job.fileId), job.remoteFile ? job.remoteFile->path : ""));
+}
+
+void QueueingHost::SendRangeChecks(const CompareJob& job, uint32_t batch,
+                                   std::span<const RangeCheck> checks) {
+  checksSent += static_cast<int>(checks.size());
+  Send(Destination(job), BuildV2Check(static_cast<uint32_t>(job.fileId), batch, checks));
+}
+
+void QueueingHost::SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset,
+                                int64_t len) {
+  ++getsSent;
+  bytesAsked += len;
+  Send(Destination(job), BuildV2Get({static_cast<uint32_t>(job.fileId), request, offset, len}));
 }
 
 void QueueingHost::AddLog(std::string_view line) {

@@ -32,6 +32,11 @@ class QueueingHost : public EngineHost {
                  std::string_view md5) override;
   void SendGet(const CompareJob& job, int32_t start, int32_t len) override;
   void SendStop(const CompareJob& job) override;
+  void SendCompareStart2(const CompareJob& job) override;
+  void SendRangeChecks(const CompareJob& job, uint32_t batch,
+                       std::span<const RangeCheck> checks) override;
+  void SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset, int64_t len) override;
+  int32_t PeerVersion(const CompareJob&) const override { return peerVersion; }
   void AddLog(std::string_view line) override;
   void UpdateJobList(int32_t flags) override;
   std::string AskSavePath(std::string_view proposal) override;
@@ -40,6 +45,7 @@ class QueueingHost : public EngineHost {
   void Send(ConnectionId to, std::vector<uint8_t> payload);
   int Count(std::string_view line) const;
 
+  int32_t peerVersion = 1;  // the version every job's peer speaks
   std::deque<Envelope> outbox;
   std::vector<std::string> log;
   std::string savePath;  // what the save dialog answers; "" cancels

@@ -11,6 +11,8 @@
 namespace kelpie::test {
 
 TestPeer::TestPeer() {
+  // Test programs speak the first version unless a test asks for the second.
+  program.state.NetVersion = 1;
   program.host.SetLogSink([this](std::string_view line) { log.emplace_back(line); });
 }
 

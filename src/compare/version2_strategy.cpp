@@ -1,0 +1,168 @@
+#include "compare/version2_strategy.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "compare/block_list.h"
+#include "compare/engine.h"
+#include "compare/engine_host.h"
+
+namespace kelpie {
+namespace {
+
+constexpr char kMismatchLine[] = "Syncronison stopped: the rebuilt file differs from the peer's!";
+
+int64_t RecordValue(const CompareJob& job, const uint8_t* record, BlockField field) {
+  return BlockValue(job, record, field);
+}
+
+// A new Queued record for range behind the list's current record.
+uint8_t* AddRange(CompareJob& job, const ChunkRange& range) {
+  RecordList* list = job.blocks.get();
+  uint8_t* record = AddRecord(list);
+  if (record == nullptr) return nullptr;
+  SetRecordLong(list, kBlockState, kQueued);
+  SetRecordLong(list, kBlockStart, static_cast<int32_t>(range.start));
+  SetRecordLong(list, kBlockLen, static_cast<int32_t>(range.len));
+  return record;
+}
+
+void SetValue(CompareJob& job, uint8_t* record, BlockField field, int64_t value) {
+  ChangeCurrentRecord(record);
+  SetRecordLong(job.blocks.get(), field, static_cast<int32_t>(value));
+}
+
+}  // namespace
+
+void Version2Strategy::SendStart(CompareJob& job, EngineHost& host, Tables& tables) {
+  // The initiator names a version-2 comparison, so it can check ranges
+  // before the peer's acceptance arrives.
+  job.fileId = NewFileId(tables);
+  host.SendCompareStart2(job);
+}
+
+bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
+  job.blocks = NewRecordList(kBlockFormat);
+  ++job.blocksVersion;
+  if (!job.blocks) return false;
+  cuts_ = CutChunks(job.data);
+  std::vector<ChunkRange> tops =
+      RangesOfLevel(cuts_, kTopChunkLevel, 0, static_cast<int64_t>(job.data.size()));
+  if (tops.empty()) tops.push_back({0, 0});  // an empty file is one empty range
+  for (const ChunkRange& range : tops) {
+    uint8_t* record = AddRange(job, range);
+    if (record == nullptr) {
+      job.blocks.reset();
+      return false;
+    }
+    queued_.push_back({record, nullptr, kTopChunkLevel});
+  }
+  open_ = static_cast<int64_t>(queued_.size());
+  job.state = kComparing;
+  return true;
+}
+
+void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host, size_t count) {
+  std::vector<RangeCheck> checks;
+  std::vector<Open> batch(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(count));
+  queued_.erase(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(count));
+  for (const Open& range : batch) {
+    const int64_t start = RecordValue(job, range.record, kBlockStart);
+    const int64_t len = RecordValue(job, range.record, kBlockLen);
+    checks.push_back({start, len, RangeHash(DataRange(job.data, start, len))});
+    SetValue(job, range.record, kBlockState, kSent);
+  }
+  const uint32_t number = nextBatch_++;
+  sent_[number] = std::move(batch);
+  host.SendRangeChecks(job, number, checks);
+}
+
+void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
+  if (!job.blocks) return;
+  if (!queued_.empty()) {
+    while (!queued_.empty())
+      SendBatch(job, host, std::min(queued_.size(), kMaxChecksPerBatch));
+    host.UpdateJobList(kRepaintJobList);
+    return;
+  }
+  if (open_ > 0) return;
+  host.AddLog("Comparison finished!");
+  host.SendStop(job);
+  job.state = kIdle;
+}
+
+void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFile) {
+  if (peerFile == nullptr) return;
+  peerFile_ = *peerFile;
+  // The peer's file as it was read for this comparison is what is rebuilt.
+  if (job.remoteFile) job.remoteFile->size = static_cast<int32_t>(peerFile->size);
+}
+
+void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
+                              bool parentFoundSome) {
+  SetValue(job, range.record, kBlockFound, found);
+  const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
+                         RecordValue(job, range.record, kBlockLen)};
+  int partLevel = 0;
+  std::vector<ChunkRange> parts;
+  if (found < 0 && (range.parent == nullptr || parentFoundSome)) {
+    parts = PartsOf(cuts_, range.level, whole, partLevel);
+  }
+  --open_;
+  if (parts.empty()) {
+    SetValue(job, range.record, kBlockState, kSettled);
+    return;
+  }
+  SetValue(job, range.record, kBlockState, kSplit);
+  // Each part goes behind the one before it, so the parts follow their range
+  // in file order.
+  for (const ChunkRange& part : parts) {
+    uint8_t* record = AddRange(job, part);
+    if (record == nullptr) break;
+    queued_.push_back({record, range.record, partLevel});
+    ++open_;
+  }
+}
+
+int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
+                                       std::span<const int64_t> found, const Tables&) {
+  auto it = sent_.find(batch);
+  if (it == sent_.end() || it->second.size() != found.size()) return 0;
+  const std::vector<Open> ranges = std::move(it->second);
+  sent_.erase(it);
+  const int64_t peerSize = job.remoteFile ? job.remoteFile->size : 0;
+  // A parent whose parts were found in places is worth checking finer.
+  std::unordered_set<const uint8_t*> partlyFound;
+  std::vector<int64_t> checked(found.begin(), found.end());
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const int64_t len = RecordValue(job, ranges[i].record, kBlockLen);
+    // An offset the peer's file cannot hold the range at counts as not found.
+    if (checked[i] < -1 || checked[i] > peerSize - len || len <= 0) checked[i] = -1;
+    if (checked[i] >= 0) partlyFound.insert(ranges[i].parent);
+  }
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    Settle(job, ranges[i], checked[i], partlyFound.contains(ranges[i].parent));
+  }
+  ++job.blocksVersion;
+  return 1;
+}
+
+SyncPacing Version2Strategy::Pacing() const {
+  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{64} << 20};
+}
+
+void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t request,
+                                    int64_t offset, int64_t len) {
+  host.SendRangeGet(job, request, offset, len);
+}
+
+bool Version2Strategy::AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const {
+  if (peerFile_ && static_cast<int64_t>(rebuilt.size()) == peerFile_->size &&
+      Sha256(rebuilt) == peerFile_->hash) {
+    return true;
+  }
+  host.AddLog(kMismatchLine);
+  return false;
+}
+
+}  // namespace kelpie

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "compare/comparison_strategy.h"
+#include "compare/content_chunks.h"
+
+namespace kelpie {
+
+// Most checks in one batch: a batch must fit one frame.
+inline constexpr size_t kMaxChecksPerBatch = 1600;
+// Largest version-2 Get; the answer comes in pieces of one frame each.
+inline constexpr int64_t kMaxGetLength2 = int64_t{1} << 20;
+
+// Version 2: the local file is cut where its content says (content_chunks.h)
+// and checked from its largest ranges down. All open checks go out at once
+// in batches, so a whole level costs one round trip. A range found anywhere
+// is settled whole; one not found is replaced by its parts one level down,
+// unless it is a part whose siblings were not found either: that region
+// plainly shares nothing, and checking it finer would only cost checks.
+// Synchronisation keeps many large Gets in flight, and the rebuilt file is
+// saved only when its SHA-256 is the one the peer sent with its acceptance.
+class Version2Strategy : public ComparisonStrategy {
+ public:
+  void SendStart(CompareJob& job, EngineHost& host, Tables& tables) override;
+  bool Prepare(CompareJob& job, const Tables& tables) override;
+  void CompareStep(CompareJob& job, EngineHost& host) override;
+  void Accepted(CompareJob& job, int32_t fileId, const PeerFile* peerFile) override;
+  int32_t ApplyAnswers(CompareJob& job, uint32_t batch, std::span<const int64_t> found,
+                       const Tables& tables) override;
+  SyncPacing Pacing() const override;
+  void RequestRange(CompareJob& job, EngineHost& host, uint32_t request, int64_t offset,
+                    int64_t len) override;
+  bool AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const override;
+
+ private:
+  // A range waiting for its check or its answer.
+  struct Open {
+    uint8_t* record = nullptr;
+    uint8_t* parent = nullptr;  // null for a top-level range
+    int level = 0;
+  };
+  void SendBatch(CompareJob& job, EngineHost& host, size_t count);
+  void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome);
+
+  ChunkCuts cuts_;
+  std::vector<Open> queued_;
+  std::unordered_map<uint32_t, std::vector<Open>> sent_;  // by batch number
+  uint32_t nextBatch_ = 1;
+  int64_t open_ = 0;  // ranges queued or sent
+  std::optional<PeerFile> peerFile_;
+};
+
+}  // namespace kelpie

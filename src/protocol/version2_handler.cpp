@@ -1,0 +1,176 @@
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "compare/block_list.h"
+#include "compare/engine.h"
+#include "compare/sync.h"
+#include "compare/version2_strategy.h"
+#include "protocol/message_context.h"
+#include "protocol/messages.h"
+#include "protocol/messages_v2.h"
+
+// The messages only version-2 connections carry. The responder answers a
+// start with the size and SHA-256 of the data it loaded, a batch of checks
+// with one offset per range, and a Get with pieces of one frame each, a run
+// of zeros being named rather than sent. Every message is logged as one line,
+// as the first version's are.
+
+namespace kelpie {
+namespace {
+
+// Bytes one batch of checks may hash at the ranges' own offsets; past it
+// answers come from the index alone, so no message holds the loop for long.
+constexpr int64_t kCheckHashBudget = int64_t{256} << 20;
+
+std::string Number(int64_t value) {
+  return std::to_string(value);
+}
+
+void OnStart(MessageContext& c) {
+  auto start = ReadV2Start(c.payload);
+  if (!start) return c.Malformed("Compare_Start");
+  c.Log("'Compare_Start' (NetVersion 2) Job:" + Number(start->job) + " " + start->path);
+  Acceptance accepted = AcceptComparison(c.state.tables, start->path, c.sender.peer);
+  V2AcceptMessage answer{kAccepted, start->job, 0, {}};
+  if (accepted.job == nullptr) {
+    answer.result = accepted.error == kNotListed ? kAcceptNotListed : kAcceptCannotOpen;
+    return c.Answer(BuildV2Accept(answer));
+  }
+  CompareJob& job = *accepted.job;
+  job.fileId = static_cast<int32_t>(start->job);
+  job.chunkIndex = std::make_unique<ChunkIndex>(job.data);
+  answer.size = static_cast<int64_t>(job.data.size());
+  answer.hash = Sha256(job.data);
+  c.Answer(BuildV2Accept(answer));
+  c.host.UpdateJobList(kRebuildJobList);
+}
+
+void OnCheck(MessageContext& c) {
+  auto check = ReadV2Check(c.payload);
+  if (!check) return c.Malformed("Compare_Check");
+  c.Log("'Compare_Check' Job:" + Number(check->job) + " Batch:" + Number(check->batch) +
+        " Ranges:" + Number(std::ssize(check->checks)));
+  ForEachResponderJob(c, static_cast<int32_t>(check->job), [&](CompareJob& job) {
+    if (!job.chunkIndex) return;
+    if (!check->checks.empty()) {
+      job.position =
+          static_cast<int32_t>(std::clamp<int64_t>(check->checks[0].start, 0, INT32_MAX));
+      c.host.UpdateJobList(kRepaintJobList);
+    }
+    int64_t budget = kCheckHashBudget;
+    std::vector<int64_t> found;
+    found.reserve(check->checks.size());
+    for (const RangeCheck& range : check->checks)
+      found.push_back(job.chunkIndex->Find(range, budget));
+    c.Answer(BuildV2CheckAnswer(check->job, check->batch, found));
+  });
+}
+
+// Sends [offset, offset + len) of data in pieces of one frame, then, when the
+// data ends first, an empty piece where it ends.
+void Serve(MessageContext& c, const V2GetMessage& get, const std::vector<uint8_t>& data) {
+  const int64_t len = std::min(get.len, kMaxGetLength2);
+  std::span<const uint8_t> bytes = DataRange(data, get.offset, len);
+  const auto pieceSize = static_cast<int64_t>(MaxV2DataBytes());
+  for (int64_t done = 0; done < std::ssize(bytes); done += pieceSize) {
+    std::span<const uint8_t> piece =
+        bytes.subspan(static_cast<size_t>(done),
+                      static_cast<size_t>(std::min(pieceSize, std::ssize(bytes) - done)));
+    const bool zeros = std::all_of(piece.begin(), piece.end(), [](uint8_t b) { return b == 0; });
+    c.Answer(BuildV2Data(get.job, get.request, get.offset + done, std::ssize(piece),
+                         zeros ? std::span<const uint8_t>() : piece));
+  }
+  if (std::ssize(bytes) < get.len) {
+    c.Answer(BuildV2Data(get.job, get.request, get.offset + std::ssize(bytes), 0, {}));
+  }
+}
+
+void OnGet(MessageContext& c) {
+  auto get = ReadV2Get(c.payload);
+  if (!get) return c.Malformed("Compare_Get");
+  c.Log("'Compare_Get' Job:" + Number(get->job) + " start:" + Number(get->offset) +
+        " len:" + Number(get->len));
+  ForEachResponderJob(c, static_cast<int32_t>(get->job),
+                      [&](CompareJob& job) { Serve(c, *get, job.data); });
+}
+
+std::string RefusalText(uint8_t result) {
+  return result == kAcceptNotListed ? " refused: not listed" : " refused: couldn't open file!";
+}
+
+void OnAccept(MessageContext& c) {
+  auto accept = ReadV2Accept(c.payload);
+  if (!accept) return c.Malformed("Compare_Accept");
+  const bool fits = accept->size >= 0 && accept->size <= INT32_MAX;
+  std::string line = "'Compare_Accept' Job:" + Number(accept->job);
+  if (accept->result != kAccepted) {
+    line += RefusalText(accept->result);
+  } else {
+    line += " Size:" + Number(accept->size);
+    if (!fits) line += " refused: the file is too large";
+  }
+  c.Log(line);
+  ForEachInitiatorJob(c, static_cast<int32_t>(accept->job), [&](CompareJob& job) {
+    if (job.state != kComparing) return;
+    if (accept->result != kAccepted || !fits) {
+      // As with a refused first-version start, the job waits for good.
+      job.state = kRequested;
+    } else {
+      const PeerFile file{accept->size, accept->hash};
+      StrategyOf(job).Accepted(job, job.fileId, &file);
+    }
+    c.host.UpdateJobList(kRebuildJobList);
+  });
+}
+
+void OnCheckAnswer(MessageContext& c) {
+  auto answer = ReadV2CheckAnswer(c.payload);
+  if (!answer) return c.Malformed("Compare_CheckAnswer");
+  c.Log("'Compare_CheckAnswer' Job:" + Number(answer->job) + " Batch:" + Number(answer->batch) +
+        " Ranges:" + Number(std::ssize(answer->found)));
+  if (ApplyCheckAnswers(c.state.tables, c.sender.peer, static_cast<int32_t>(answer->job),
+                        answer->batch, answer->found) == 1) {
+    c.host.UpdateJobList(kRepaintJobList);
+  }
+}
+
+void OnData(MessageContext& c) {
+  auto data = ReadV2Data(c.payload);
+  if (!data) return c.Malformed("Compare_Data");
+  c.Log("'Compare_Data' Job:" + Number(data->job) + " Position:" + Number(data->offset) +
+        " Len:" + Number(data->len));
+  const RangePiece piece{data->request, data->offset, data->len, data->zeros, data->bytes};
+  ForEachInitiatorJob(c, static_cast<int32_t>(data->job), [&](CompareJob& job) {
+    if (StoreRangePiece(job, c.host, piece)) c.host.UpdateJobList(kRepaintJobList);
+  });
+}
+
+}  // namespace
+
+bool HandleVersion2Message(MessageContext& c) {
+  switch (MessageCommand(c.payload)) {
+    case CmdV2Start:
+      OnStart(c);
+      return true;
+    case CmdV2Accept:
+      OnAccept(c);
+      return true;
+    case CmdV2Check:
+      OnCheck(c);
+      return true;
+    case CmdV2CheckAnswer:
+      OnCheckAnswer(c);
+      return true;
+    case CmdV2Get:
+      OnGet(c);
+      return true;
+    case CmdV2Data:
+      OnData(c);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace kelpie
