@@ -8,6 +8,7 @@
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
+#include "delay_route.h"
 #include "peer_process.h"
 #include "scenarios.h"
 
@@ -55,21 +56,44 @@ class Initiator {
   Clock::time_point deadline_;
 };
 
-std::string Connect(Initiator& me, const RunSetup& setup, std::unique_ptr<PeerProcess>& peer) {
-  std::string log = setup.workDir + "/peer.log";
-  if (setup.serverInitiates) {
-    std::string error = ListenOn(me.program_, me.window_, 0);
-    if (!error.empty()) return error;
-    std::string target = "127.0.0.1:" + std::to_string(me.program_.state.network.ServerPort());
-    peer = std::make_unique<PeerProcess>(
-        setup.peerProgram, std::vector<std::string>{"--connect", target, setup.peerPath}, log);
-    return "";
-  }
-  peer = std::make_unique<PeerProcess>(
-      setup.peerProgram, std::vector<std::string>{"--listen", "0", setup.peerPath}, log);
-  int port = peer->WaitForListeningPort(60);
+// The processes a run starts besides itself.
+struct Children {
+  std::unique_ptr<PeerProcess> peer;
+  std::unique_ptr<PeerProcess> proxy;
+};
+
+void StartPeer(const RunSetup& setup, const std::string& role, const std::string& where,
+               Children& children) {
+  std::vector<std::string> args = {role, where, "--netversion", std::to_string(setup.netVersion),
+                                   setup.peerPath};
+  children.peer =
+      std::make_unique<PeerProcess>(setup.peerProgram, args, setup.workDir + "/peer.log");
+}
+
+// The initiator listens; the peer connects, through the proxy when there is one.
+std::string ConnectAsServer(Initiator& me, const RunSetup& setup, Children& children) {
+  std::string error = ListenOn(me.program_, me.window_, 0);
+  if (!error.empty()) return error;
+  int port = DelayedPort(setup, me.program_.state.network.ServerPort(), children.proxy);
+  if (port == 0) return "kelpie-delay-proxy did not start";
+  StartPeer(setup, "--connect", "127.0.0.1:" + std::to_string(port), children);
+  return "";
+}
+
+// The peer listens; the initiator connects, through the proxy when there is one.
+std::string ConnectAsClient(Initiator& me, const RunSetup& setup, Children& children) {
+  StartPeer(setup, "--listen", "0", children);
+  int port = children.peer->WaitForListeningPort(60);
   if (port == 0) return "kelpie-peer did not start";
+  port = DelayedPort(setup, port, children.proxy);
+  if (port == 0) return "kelpie-delay-proxy did not start";
   return ConnectTo(me.program_, me.window_, "127.0.0.1", port);
+}
+
+std::string Connect(Initiator& me, const RunSetup& setup, Children& children) {
+  me.program_.state.NetVersion = setup.netVersion;
+  return setup.serverInitiates ? ConnectAsServer(me, setup, children)
+                               : ConnectAsClient(me, setup, children);
 }
 
 std::string CompareAndSynchronise(Initiator& me, const RunSetup& setup, RunResult& result) {
@@ -97,17 +121,17 @@ std::string CompareAndSynchronise(Initiator& me, const RunSetup& setup, RunResul
 
 RunResult RunComparison(const RunSetup& setup) {
   RunResult result;
-  std::unique_ptr<PeerProcess> peer;
+  Children children;
   {
     Initiator me(setup.timeoutSeconds);
-    result.error = Connect(me, setup, peer);
+    result.error = Connect(me, setup, children);
     if (result.error.empty()) result.error = CompareAndSynchronise(me, setup, result);
     result.checks = me.program_.host.requests().checks;
     result.gets = me.program_.host.requests().gets;
     result.wireSent = me.program_.state.network.BytesSent();
     result.wireReceived = me.program_.state.network.BytesReceived();
   }
-  if (peer) result.peerPeakKb = peer->Stop();
+  if (children.peer) result.peerPeakKb = children.peer->Stop();
   struct rusage usage {};
   ::getrusage(RUSAGE_SELF, &usage);
   result.initiatorPeakKb = usage.ru_maxrss;

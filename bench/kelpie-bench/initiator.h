@@ -13,6 +13,9 @@ struct RunSetup {
   std::string peerProgram;       // path of kelpie-peer
   std::string workDir;
   double timeoutSeconds = 3600;
+  int netVersion = 2;        // the highest protocol version both sides speak
+  int rttMs = 0;             // above 0: the two sides talk through a delaying proxy
+  std::string proxyProgram;  // path of kelpie-delay-proxy
 };
 
 struct RunResult {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +16,15 @@ namespace kelpie::bench {
 PeerProcess::PeerProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& logPath)
     : logPath_(logPath) {
+  // A log left by an earlier child could otherwise be read before the new
+  // child truncates it, giving a stale port.
+  ::unlink(logPath.c_str());
+  pid_t parent = ::getpid();
   pid_ = ::fork();
   if (pid_ != 0) return;
+  // A bench killed before it could stop its children takes them with it.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(127);
   int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ::dup2(log, STDOUT_FILENO);
   std::vector<char*> argv;

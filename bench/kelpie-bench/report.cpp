@@ -28,6 +28,8 @@ std::string JsonLine(const RunLabel& label, const RunResult& result) {
   line += ",\"initiator\":" + Quoted(label.initiator);
   line += ",\"local_bytes\":" + std::to_string(label.localBytes);
   line += ",\"peer_bytes\":" + std::to_string(label.peerBytes);
+  line += ",\"netversion\":" + std::to_string(label.netVersion);
+  line += ",\"rtt_ms\":" + std::to_string(label.rttMs);
   line += ",\"compare_seconds\":" + Seconds(result.compareSeconds);
   line += ",\"sync_seconds\":" + Seconds(result.syncSeconds);
   line += ",\"checks_sent\":" + std::to_string(result.checks);

@@ -11,6 +11,8 @@ struct RunLabel {
   std::string initiator;  // "server" or "client"
   int64_t localBytes = 0;
   int64_t peerBytes = 0;
+  int netVersion = 2;
+  int rttMs = 0;
 };
 
 // One JSON object on one line.
