@@ -38,5 +38,16 @@ TEST(PeerOptions, RejectsBadArguments) {
   }
 }
 
+TEST(PeerOptions, NetVersionIsOneOrTwo) {
+  EXPECT_EQ(Parse({"--listen", "0"}).options.netVersion, 2);
+  PeerArguments one = Parse({"--netversion", "1", "--listen", "0"});
+  ASSERT_EQ(one.error, "");
+  EXPECT_EQ(one.options.netVersion, 1);
+  for (std::string_view bad : {"0", "3", "2x", ""}) {
+    EXPECT_NE(Parse({"--listen", "0", "--netversion", bad}).error, "") << bad;
+  }
+  EXPECT_NE(Parse({"--listen", "0", "--netversion"}).error, "");
+}
+
 }  // namespace
 }  // namespace kelpie

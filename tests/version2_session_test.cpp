@@ -1,0 +1,294 @@
+// Two real programs over loopback with the second protocol version, and each
+// side against a peer held to the first: every kind of pair is rebuilt byte
+// for byte, and a first-version peer sees only first-version messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "protocol/messages.h"
+#include "protocol/messages_v2.h"
+#include "support/temp_dir.h"
+#include "support/test_peer.h"
+
+namespace kelpie {
+namespace {
+
+using test::RandomBytes;
+using test::ReadFileBytes;
+using test::RunPasses;
+using test::RunUntil;
+using test::TempDir;
+using test::TestPeer;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
+  return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
+}
+
+// Zeros with random islands; `changed` islands differ between seeds.
+Bytes Sparse(size_t size, uint32_t seed, int changed) {
+  Bytes bytes(size, 0);
+  for (int i = 0; i < 12; ++i) {
+    Bytes island = RandomBytes(3000 + 500 * i, i < changed ? seed + i : 500 + i);
+    std::copy(island.begin(), island.end(), bytes.begin() + (size / 12) * i);
+  }
+  return bytes;
+}
+
+struct Pair {
+  const char* name;
+  std::function<Bytes()> local;
+  std::function<Bytes(const Bytes&)> peer;
+};
+
+const Bytes& Base() {
+  static const Bytes base = RandomBytes(600000, 5);
+  return base;
+}
+
+const std::vector<Pair>& Pairs() {
+  static const std::vector<Pair> pairs = {
+      {"Identical", Base, [](const Bytes& l) { return l; }},
+      {"Edit", Base,
+       [](const Bytes& l) {
+         Bytes p = l;
+         p[300001] ^= 1;
+         return p;
+       }},
+      {"Insert", Base,
+       [](const Bytes& l) {
+         return Cat(Cat(Slice(l, 0, 300000), RandomBytes(1000, 9)), Slice(l, 300000, l.size()));
+       }},
+      {"Delete", Base,
+       [](const Bytes& l) { return Cat(Slice(l, 0, 300000), Slice(l, 301000, l.size())); }},
+      {"Append", Base, [](const Bytes& l) { return Cat(l, RandomBytes(40000, 10)); }},
+      {"Disjoint", Base, [](const Bytes&) { return RandomBytes(500000, 11); }},
+      {"SwappedHalves", Base,
+       [](const Bytes& l) { return Cat(Slice(l, 300000, l.size()), Slice(l, 0, 300000)); }},
+      {"SparseIslandsChanged", [] { return Sparse(900000, 1, 0); },
+       [](const Bytes&) { return Sparse(900000, 40, 3); }},
+      {"EmptyLocal", [] { return Bytes(); }, [](const Bytes&) { return RandomBytes(5000, 12); }},
+      {"EmptyPeer", Base, [](const Bytes&) { return Bytes(); }},
+  };
+  return pairs;
+}
+
+// Two connected programs with the versions they speak, one offering the
+// peer's file and the other its local one.
+struct Session {
+  Session(int serverVersion, int clientVersion, bool clientStarts) : clientStarts(clientStarts) {
+    server.program.state.NetVersion = serverVersion;
+    client.program.state.NetVersion = clientVersion;
+    port = server.Listen();
+    connected = client.ConnectTo(port);
+  }
+
+  TestPeer& initiator() { return clientStarts ? client : server; }
+  TestPeer& responder() { return clientStarts ? server : client; }
+
+  // Offers the files and runs a whole comparison and synchronisation.
+  ::testing::AssertionResult Rebuild(const Bytes& local, const Bytes& peer) {
+    std::string localPath = dir.Write("local.bin", local);
+    std::string peerPath = dir.Write("peer.bin", peer);
+    responder().Offer(peerPath);
+    initiator().Offer(localPath);
+    if (!RunUntil(all, [&] {
+          return client.window.RowCount(kServerFiles) == 1 &&
+                 server.window.RowCount(kClientFiles) == 1;
+        })) {
+      return ::testing::AssertionFailure() << "file lists";
+    }
+    if (!initiator().CompareRows(0, 0)) return ::testing::AssertionFailure() << "compare";
+    if (!RunUntil(all, [&] { return initiator().Logged("Comparison finished!"); })) {
+      return ::testing::AssertionFailure() << "comparison did not finish";
+    }
+    return Synchronise(peer);
+  }
+
+  ::testing::AssertionResult Synchronise(const Bytes& peer) {
+    initiator().window.SelectRow(kJobList, 0);
+    RunPasses({&initiator()}, 1);
+    initiator().AnswerSaveWith(saved());
+    if (!initiator().Use(kSyncButton)) return ::testing::AssertionFailure() << "sync button";
+    if (!RunUntil(all, [&] {
+          return initiator().Logged("Syncronison complete!") || initiator().Job(0)->state == kIdle;
+        })) {
+      return ::testing::AssertionFailure() << "synchronisation did not end";
+    }
+    if (ReadFileBytes(saved()) != peer)
+      return ::testing::AssertionFailure() << "saved file differs";
+    return ::testing::AssertionSuccess();
+  }
+
+  std::string saved() { return (dir.path() / "saved.bin").string(); }
+
+  bool Speaks2(const TestPeer& peer) const {
+    return !peer.program.state.version2Connections.empty();
+  }
+
+  TempDir dir;
+  TestPeer server, client;
+  std::vector<TestPeer*> all{&server, &client};
+  bool clientStarts;
+  int port = 0;
+  bool connected = false;
+};
+
+bool AnyLineHas(const TestPeer& peer, const std::string& part) {
+  return std::any_of(peer.log.begin(), peer.log.end(),
+                     [&](const std::string& line) { return line.find(part) != std::string::npos; });
+}
+
+class Version2Pairs : public ::testing::TestWithParam<std::tuple<Pair, bool>> {};
+
+TEST_P(Version2Pairs, RebuildsThePeersFile) {
+  const auto& [pair, clientStarts] = GetParam();
+  Session s(2, 2, clientStarts);
+  ASSERT_TRUE(s.connected);
+  const Bytes local = pair.local();
+  const Bytes peer = pair.peer(local);
+  EXPECT_TRUE(s.Rebuild(local, peer));
+  EXPECT_TRUE(s.Speaks2(s.server) && s.Speaks2(s.client));
+  EXPECT_TRUE(AnyLineHas(s.responder(), "'Compare_Start' (NetVersion 2)"));
+  EXPECT_FALSE(AnyLineHas(s.responder(), "(Check)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Version2Pairs,
+                         ::testing::Combine(::testing::ValuesIn(Pairs()), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_ClientStarts" : "_ServerStarts");
+                         });
+
+struct Mixed {
+  const char* name;
+  int serverVersion;
+  int clientVersion;
+  bool clientStarts;
+};
+
+class MixedVersions : public ::testing::TestWithParam<Mixed> {};
+
+// A program held to the first version, on either side, gets exactly the
+// first version's messages, whichever side starts.
+TEST_P(MixedVersions, FallBackToTheFirstVersion) {
+  const Mixed& m = GetParam();
+  Session s(m.serverVersion, m.clientVersion, m.clientStarts);
+  ASSERT_TRUE(s.connected);
+  const Bytes peer = Pairs()[2].peer(Base());
+  EXPECT_TRUE(s.Rebuild(Base(), peer));
+  EXPECT_FALSE(s.Speaks2(s.server) || s.Speaks2(s.client));
+  EXPECT_TRUE(AnyLineHas(s.responder(), "'Compare_Block' (Check)"));
+  EXPECT_TRUE(AnyLineHas(s.responder(), "'Compare_Block' (Get)"));
+  EXPECT_FALSE(AnyLineHas(s.responder(), "NetVersion 2)"));
+  EXPECT_FALSE(AnyLineHas(s.initiator(), "'Compare_Data'"));
+  const std::string hello = m.clientVersion == 2 ? "'Hello' NetVersion: $2 - Hello! :)"
+                                                 : "'Hello' NetVersion: $1 - Hello! :)";
+  EXPECT_TRUE(AnyLineHas(s.server, hello));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, MixedVersions,
+                         ::testing::Values(Mixed{"Server1Client2_ClientStarts", 1, 2, true},
+                                           Mixed{"Server1Client2_ServerStarts", 1, 2, false},
+                                           Mixed{"Server2Client1_ClientStarts", 2, 1, true},
+                                           Mixed{"Server2Client1_ServerStarts", 2, 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The peer's data changes under the job after it was fingerprinted: the
+// rebuilt file does not match its SHA-256 and nothing is written.
+TEST(Version2Session, ARebuiltFileThatDiffersFromThePeersIsNotSaved) {
+  Session s(2, 2, true);
+  ASSERT_TRUE(s.connected);
+  const Bytes local = Base();
+  Bytes peer = Pairs()[2].peer(local);
+  std::string localPath = s.dir.Write("local.bin", local);
+  std::string peerPath = s.dir.Write("peer.bin", peer);
+  s.server.Offer(peerPath);
+  s.client.Offer(localPath);
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.window.RowCount(kServerFiles) == 1; }));
+  ASSERT_TRUE(s.client.CompareRows(0, 0));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.Logged("Comparison finished!"); }));
+  // The inserted bytes are fetched, and they are no longer what was hashed.
+  s.server.Job(0)->data[300010] ^= 0xFF;
+  s.client.window.SelectRow(kJobList, 0);
+  RunPasses({&s.client}, 1);
+  s.client.AnswerSaveWith(s.saved());
+  ASSERT_TRUE(s.client.Use(kSyncButton));
+  ASSERT_TRUE(RunUntil(s.all, [&] {
+    return s.client.Logged("Syncronison stopped: the rebuilt file differs from the peer's!");
+  }));
+  EXPECT_EQ(s.client.Job(0)->state, kIdle);
+  EXPECT_FALSE(std::filesystem::exists(s.saved()));
+  EXPECT_TRUE(s.client.window.dialogs().empty() ||
+              s.client.window.dialogs().back().title != "Save file");
+}
+
+// Two comparisons on one connection at once: their batches and pieces
+// interleave, and each job takes only its own.
+TEST(Version2Session, SeveralJobsOnOneConnectionKeepTheirAnswersApart) {
+  Session s(2, 2, true);
+  ASSERT_TRUE(s.connected);
+  const Bytes localA = RandomBytes(300000, 21), localB = RandomBytes(400000, 22);
+  const Bytes peerA = Cat(RandomBytes(5000, 23), localA);
+  const Bytes peerB = Cat(Slice(localB, 200000, 400000), Slice(localB, 0, 200000));
+  s.server.Offer(s.dir.Write("a-peer.bin", peerA));
+  s.server.Offer(s.dir.Write("b-peer.bin", peerB));
+  s.client.Offer(s.dir.Write("a-local.bin", localA));
+  s.client.Offer(s.dir.Write("b-local.bin", localB));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.window.RowCount(kServerFiles) == 2; }));
+  ASSERT_TRUE(s.client.CompareRows(0, 0));
+  ASSERT_TRUE(s.client.CompareRows(1, 1));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.CountLogged("Comparison finished!") == 2; }));
+  const std::string savedA = (s.dir.path() / "a.bin").string();
+  const std::string savedB = (s.dir.path() / "b.bin").string();
+  s.client.AnswerSaveWith(savedA);
+  s.client.AnswerSaveWith(savedB);
+  ASSERT_TRUE(s.client.PressJobButton(0));
+  ASSERT_TRUE(s.client.PressJobButton(1));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.CountLogged("Syncronison complete!") == 2; }));
+  // The save dialogs are answered in the order the jobs finish.
+  const bool inOrder = ReadFileBytes(savedA) == peerA && ReadFileBytes(savedB) == peerB;
+  const bool swapped = ReadFileBytes(savedA) == peerB && ReadFileBytes(savedB) == peerA;
+  EXPECT_TRUE(inOrder || swapped);
+}
+
+// The server greets every client as before; only a client that announces the
+// second version is answered 2, and only its connection carries the second
+// version's commands.
+TEST(Version2Session, NegotiationOverRawBytes) {
+  TestPeer server;
+  server.program.state.NetVersion = 2;
+  const int port = server.Listen();
+  test::RawClient old(port), modern(port);
+  ASSERT_TRUE(old.connected() && modern.connected());
+  old.SendFrame(BuildHello(kClientGreeting, 1));
+  modern.SendFrame(BuildHello(kClientGreeting, 2));
+  old.SendFrame(BuildV2Start(5, "/nothing"));
+  modern.SendFrame(BuildV2Start(5, "/nothing"));
+  const auto answered = [](test::RawClient& c) { return c.Frames().size() >= 3; };
+  ASSERT_TRUE(RunUntil({&server}, [&] { return answered(modern) && old.Frames().size() >= 2; }));
+  RunPasses({&server}, 20);
+  const Bytes serverHello = BuildHello(kServerGreeting, 1);
+  EXPECT_EQ(old.Frames()[0], serverHello);
+  EXPECT_EQ(modern.Frames()[0], serverHello);
+  EXPECT_EQ(old.Frames()[1], BuildOk(CmdHello, 1));
+  EXPECT_EQ(modern.Frames()[1], BuildOk(CmdHello, 2));
+  EXPECT_EQ(old.Frames().size(), 2u);
+  EXPECT_EQ(server.CountLogged("Client(1): 'Unknown command ($10)'") +
+                server.CountLogged("Client(2): 'Unknown command ($10)'"),
+            1);
+  auto refusal = ReadV2Accept(modern.Frames()[2]);
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(refusal->result, kAcceptNotListed);
+  EXPECT_EQ(refusal->job, 5u);
+}
+
+}  // namespace
+}  // namespace kelpie

@@ -1,0 +1,99 @@
+// A version-2 initiator fed answers it never asked for, twice, of the wrong
+// size or out of range, and data pieces that continue nothing it asked.
+#include <gtest/gtest.h>
+
+#include "compare/engine.h"
+#include "compare/sync.h"
+#include "protocol/messages_v2.h"
+#include "support/engine_pair.h"
+#include "support/temp_dir.h"
+
+namespace kelpie {
+namespace {
+
+using test::RandomBytes;
+
+class Version2Initiator : public ::testing::Test {
+ protected:
+  Version2Initiator() {
+    host_.peerVersion = 2;
+    const std::vector<uint8_t> local = RandomBytes(100'000, 1);
+    FileEntry entry{dir_.Write("local.bin", local), 100'000, "", 0, 0};
+    job_ = StartComparison(tables_, host_, entry, FileEntry{"/peer.bin", 50'000, "", 0, 0});
+    RunComparisons(tables_, host_);
+    for (const test::Envelope& sent : host_.outbox) {
+      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
+        batch_ = *check;
+      }
+    }
+    host_.outbox.clear();
+  }
+
+  int32_t Answer(uint32_t batch, std::vector<int64_t> found) {
+    return ApplyCheckAnswers(tables_, 0, job_->fileId, batch, found);
+  }
+
+  test::TempDir dir_;
+  Tables tables_;
+  test::QueueingHost host_{tables_, 3};
+  CompareJob* job_ = nullptr;
+  V2CheckMessage batch_;
+};
+
+TEST_F(Version2Initiator, TakesEachBatchOnceWhole) {
+  ASSERT_EQ(job_->state, kComparing);
+  ASSERT_FALSE(batch_.checks.empty());
+  const size_t n = batch_.checks.size();
+  std::vector<int64_t> found(n, -1);
+  EXPECT_EQ(Answer(batch_.batch + 1, found), 0);                        // never asked
+  EXPECT_EQ(Answer(batch_.batch, std::vector<int64_t>(n + 1, -1)), 0);  // wrong size
+  // An offset the peer's 50,000 bytes cannot hold the range at is no answer.
+  found[0] = 49'999;
+  EXPECT_EQ(Answer(batch_.batch, found), 1);
+  EXPECT_EQ(Answer(batch_.batch, found), 0);  // the same batch again
+  EXPECT_EQ(PeekRecordLong(job_->blocks.get(), PeekFirstRecord(job_->blocks.get()), kBlockFound),
+            -1);
+}
+
+TEST_F(Version2Initiator, StoresOnlyPiecesThatContinueAnOutstandingGet) {
+  // Nothing is found: the comparison ends and the whole peer file is fetched.
+  Answer(batch_.batch, std::vector<int64_t>(batch_.checks.size(), -1));
+  for (int pass = 0; pass < 1000 && job_->state == kComparing; ++pass) {
+    for (const test::Envelope& sent : host_.outbox) {
+      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
+        Answer(check->batch, std::vector<int64_t>(check->checks.size(), -1));
+      }
+    }
+    host_.outbox.clear();
+    RunComparisons(tables_, host_);
+  }
+  job_->state = kIdle;
+  StartSynchronisation(*job_);
+  host_.outbox.clear();
+  SyncStep(*job_, host_);
+  ASSERT_EQ(host_.outbox.size(), 1u);
+  const V2GetMessage get = *ReadV2Get(host_.outbox.front().payload);
+  EXPECT_EQ(get.offset, 0);
+  EXPECT_EQ(get.len, 50'000);
+  EXPECT_EQ(job_->state, kAwaitingData);
+
+  const std::vector<uint8_t> bytes(100, 0xAB);
+  const std::vector<RangePiece> refused = {
+      {get.request + 1, 0, 100, false, bytes},   // another request
+      {get.request, 100, 100, false, bytes},     // not where the Get goes on
+      {get.request, 50'000, 100, false, bytes},  // past the file
+  };
+  for (const RangePiece& piece : refused)
+    EXPECT_FALSE(StoreRangePiece(*job_, host_, piece));
+  EXPECT_TRUE(StoreRangePiece(*job_, host_, {get.request, 0, 100, false, bytes}));
+  EXPECT_EQ(job_->position, 100);
+  EXPECT_FALSE(StoreRangePiece(*job_, host_, {get.request, 0, 100, false, bytes}));  // again
+  EXPECT_TRUE(StoreRangePiece(*job_, host_, {get.request, 100, 49'900, true, {}}));
+  EXPECT_EQ(job_->position, 50'000);
+  EXPECT_TRUE(job_->pendingGets.empty());
+  EXPECT_EQ(job_->newData[99], 0xAB);
+  EXPECT_EQ(job_->newData[100], 0);
+}
+
+}  // namespace
+}  // namespace kelpie
