@@ -22,8 +22,9 @@ PeerProcess::PeerProcess(const std::string& program, const std::vector<std::stri
   pid_t parent = ::getpid();
   pid_ = ::fork();
   if (pid_ != 0) return;
-  // A bench killed before it could stop its children takes them with it.
-  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // A bench killed before it could stop its children takes them with it,
+  // at once: a peer deep in a comparison can take long to notice SIGTERM.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
   int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ::dup2(log, STDOUT_FILENO);
