@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "compare/version2_strategy.h"
 #include "protocol/messages_v2.h"
 
 namespace kelpie {
@@ -15,14 +16,20 @@ TEST(MessagesV2, GoldenBytes) {
   EXPECT_EQ(BuildV2Start(0x01020304, "/a"), (Bytes{16, 0, 4, 3, 2, 1, '/', 'a'}));
   EXPECT_EQ(BuildV2Get({7, 9, 0x0102030405, 0x8000}),
             (Bytes{20, 0, 7, 0, 0, 0, 9, 0, 0, 0, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0x80, 0, 0}));
-  const RangeCheck check{0x10, 0x20, 0x0807060504030201ull};
-  EXPECT_EQ(BuildV2Check(1, 2, std::span(&check, 1)),
-            (Bytes{18, 0, 1, 0, 0,    0, 2, 0, 0, 0, 1, 0, 0x10, 0, 0, 0,
-                   0,  0, 0, 0, 0x20, 0, 0, 0, 1, 2, 3, 4, 5,    6, 7, 8}));
-  const int64_t found[] = {-1, 3};
-  EXPECT_EQ(BuildV2CheckAnswer(1, 2, found),
-            (Bytes{19,   0,    1,    0,    0,    0,    2, 0, 0, 0, 2, 0, 0xFF, 0xFF,
-                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 0, 0, 0,    0}));
+  // Starts go as the zigzag of the gap behind the entry before, lengths as
+  // varints: 0x10 after 0 is 0x20; 0x40 right behind 0x10 + 0x20 is 0x20;
+  // 300 is AC 02.
+  const RangeCheck checks[] = {{0x10, 0x20, 0x0807060504030201ull}, {0x40, 300, 9}};
+  EXPECT_EQ(BuildV2Check(1, 2, checks),
+            (Bytes{18, 0, 1, 0, 0, 0,    2,    0,    0, 0, 2, 0, 0x20, 0x20, 1, 2, 3,
+                   4,  5, 6, 7, 8, 0x20, 0xAC, 0x02, 9, 0, 0, 0, 0,    0,    0, 0}));
+  const int64_t codes[] = {FoundCode(-1, 5), FoundCode(5, 5), FoundCode(4, 5), FoundCode(69, 5)};
+  EXPECT_EQ(BuildV2CheckAnswer(1, 2, codes),
+            (Bytes{19, 0, 1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 1, 2, 0x81, 0x01}));
+  for (int64_t found : {int64_t{-1}, int64_t{0}, int64_t{5}, int64_t{1} << 40}) {
+    EXPECT_EQ(FoundFromCode(FoundCode(found, 1000), 1000), found);
+  }
+  EXPECT_EQ(FoundFromCode(FoundCode(0, 1000) + 2, 1000), -1);  // before the file
   const Bytes zeros = BuildV2Data(1, 2, 3, 40000, {});
   EXPECT_EQ(zeros,
             (Bytes{21, 1, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x9C, 0, 0}));
@@ -42,17 +49,22 @@ TEST(MessagesV2, GoldenBytes) {
 }
 
 TEST(MessagesV2, RoundTrips) {
-  std::vector<RangeCheck> checks((32767 - kV2BatchFixed) / kV2CheckEntry);
-  for (size_t i = 0; i < checks.size(); ++i)
-    checks[i] = {int64_t(i) << 33, int64_t(i), i * 77};
+  // Entries at their longest encoding: the most a batch holds still fits.
+  std::vector<RangeCheck> checks(kMaxChecksPerBatch);
+  for (size_t i = 0; i < checks.size(); ++i) {
+    checks[i] = {i % 2 ? INT64_MAX - int64_t(i) : int64_t(i) << 33, INT64_MAX / 3, i * 77};
+  }
   const Bytes built = BuildV2Check(3, 4, checks);
   ASSERT_FALSE(built.empty());
   auto read = ReadV2Check(built);
   ASSERT_TRUE(read);
-  EXPECT_EQ(read->checks.back().start, checks.back().start);
-  EXPECT_EQ(read->checks.back().hash, checks.back().hash);
-  checks.push_back({});
-  EXPECT_TRUE(BuildV2Check(3, 4, checks).empty());  // one more would not fit a frame
+  for (size_t i = 0; i < checks.size(); ++i) {
+    ASSERT_EQ(read->checks[i].start, checks[i].start) << i;
+    ASSERT_EQ(read->checks[i].len, checks[i].len) << i;
+    ASSERT_EQ(read->checks[i].hash, checks[i].hash) << i;
+  }
+  checks.resize(3000);
+  EXPECT_TRUE(BuildV2Check(3, 4, checks).empty());  // past one frame
 
   auto data = ReadV2Data(BuildV2Data(1, 2, int64_t{1} << 40, 2, Bytes{7, 8}));
   ASSERT_TRUE(data);
@@ -73,7 +85,7 @@ TEST(MessagesV2, RoundTrips) {
 // Every reader refuses a payload one byte short or one byte long.
 TEST(MessagesV2, WrongLengthsAreRefused) {
   const RangeCheck check{1, 2, 3};
-  const int64_t found = 4;
+  const int64_t found = 300;
   const std::vector<std::pair<Bytes, std::function<bool(const Bytes&)>>> cases = {
       {BuildV2Check(1, 1, std::span(&check, 1)), [](const Bytes& b) { return !!ReadV2Check(b); }},
       {BuildV2CheckAnswer(1, 1, std::span(&found, 1)),

@@ -48,6 +48,14 @@ class ChunkIndex {
   size_t count_ = 0;
 };
 
+// How a version-2 answer names where a range was found, relative to the
+// range's own start: 0 for nowhere, else 1 + the zigzag of found - start, so
+// the own offset is 1 and a nearby one a small number.
+int64_t FoundCode(int64_t found, int64_t start);
+// The offset a code names for a range starting at start; -1 for nowhere or
+// for a code no answer carries.
+int64_t FoundFromCode(int64_t code, int64_t start);
+
 // SHA-256 of the bytes: what a version-2 responder sends with its acceptance
 // and what the rebuilt file is checked against.
 using WholeFileHash = std::array<uint8_t, 32>;

@@ -49,8 +49,9 @@ class ComparisonStrategy {
   // The peer accepted the comparison and named it fileId; peerFile is what
   // it said of its file, when its version says anything.
   virtual void Accepted(CompareJob& job, int32_t fileId, const PeerFile* peerFile) = 0;
-  // Answers to the checks of one batch, in the order they were asked. 1 when
-  // a waiting range took them, else 0.
+  // Answers to the checks of one batch, in the order they were asked and as
+  // the version carries them (the first: the offset itself; the second: a
+  // FoundCode). 1 when a waiting range took them, else 0.
   virtual int32_t ApplyAnswers(CompareJob& job, uint32_t batch, std::span<const int64_t> found,
                                const Tables& tables) = 0;
 

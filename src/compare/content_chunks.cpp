@@ -15,7 +15,7 @@
 namespace kelpie {
 namespace {
 
-constexpr int kCutBits = 9;
+constexpr int kCutBits = 8;
 constexpr int kLevelBits = 3;
 
 // Fixed pseudo-random table: part of the wire protocol, both sides must agree.

@@ -14,7 +14,7 @@ namespace kelpie {
 // form level k. Each level holds about eight ranges of the level below, so a
 // range can be checked whole and, when it is not found, through its parts.
 inline constexpr int kTopChunkLevel = 3;
-inline constexpr int64_t kMinChunk = 256;
+inline constexpr int64_t kMinChunk = 128;
 inline constexpr int64_t kMaxChunk = 8192;
 // A range of level k is never longer than this; a longer one is cut at its
 // next small chunk, so long runs of one byte value still form ranges.

@@ -10,6 +10,10 @@
 namespace kelpie {
 namespace {
 
+// Fewer parts than this that are all missing do not show a region sharing
+// nothing: an edit near a cut can spoil two or three neighbours at once.
+constexpr int kFewParts = 4;
+
 constexpr char kMismatchLine[] = "Syncronison stopped: the rebuilt file differs from the peer's!";
 
 int64_t RecordValue(const CompareJob& job, const uint8_t* record, BlockField field) {
@@ -131,14 +135,22 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   const std::vector<Open> ranges = std::move(it->second);
   sent_.erase(it);
   const int64_t peerSize = job.remoteFile ? job.remoteFile->size : 0;
-  // A parent whose parts were found in places is worth checking finer.
+  // A parent whose parts were found in places, or that has only a few parts,
+  // is worth checking finer; many parts none of which is found are not.
+  std::unordered_map<const uint8_t*, int> partsAsked;
+  for (const Open& range : ranges)
+    ++partsAsked[range.parent];
   std::unordered_set<const uint8_t*> partlyFound;
-  std::vector<int64_t> checked(found.begin(), found.end());
+  std::vector<int64_t> checked(found.size());
   for (size_t i = 0; i < ranges.size(); ++i) {
     const int64_t len = RecordValue(job, ranges[i].record, kBlockLen);
+    checked[i] = FoundFromCode(found[i], RecordValue(job, ranges[i].record, kBlockStart));
     // An offset the peer's file cannot hold the range at counts as not found.
-    if (checked[i] < -1 || checked[i] > peerSize - len || len <= 0) checked[i] = -1;
+    if (checked[i] > peerSize - len || len <= 0) checked[i] = -1;
     if (checked[i] >= 0) partlyFound.insert(ranges[i].parent);
+  }
+  for (const auto& [parent, count] : partsAsked) {
+    if (count < kFewParts) partlyFound.insert(parent);
   }
   for (size_t i = 0; i < ranges.size(); ++i) {
     Settle(job, ranges[i], checked[i], partlyFound.contains(ranges[i].parent));

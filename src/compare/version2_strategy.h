@@ -9,8 +9,9 @@
 
 namespace kelpie {
 
-// Most checks in one batch: a batch must fit one frame.
-inline constexpr size_t kMaxChecksPerBatch = 1600;
+// Most checks in one batch: even at their longest encoding they fit one frame.
+// (12 fixed bytes, each entry at most 10 + 9 + 8 bytes).
+inline constexpr size_t kMaxChecksPerBatch = 1200;
 // Largest version-2 Get; the answer comes in pieces of one frame each.
 inline constexpr int64_t kMaxGetLength2 = int64_t{1} << 20;
 

@@ -18,23 +18,48 @@ std::vector<uint8_t> NewMessage(int8_t command, uint8_t second, size_t size) {
   return bytes;
 }
 
-// The entry count of a batch whose payload holds exactly that many entries.
-std::optional<size_t> BatchCount(std::span<const uint8_t> payload, size_t entrySize) {
-  if (payload.size() < kV2BatchFixed) return std::nullopt;
-  const size_t count = ReadU16(payload, 10);
-  if (payload.size() != kV2BatchFixed + count * entrySize) return std::nullopt;
-  return count;
-}
-
-std::vector<uint8_t> NewBatch(int8_t command, uint32_t job, uint32_t batch, size_t count,
-                              size_t entrySize) {
-  if (count > UINT16_MAX) return {};
-  std::vector<uint8_t> bytes = NewMessage(command, 0, kV2BatchFixed + count * entrySize);
-  if (bytes.empty()) return bytes;
+std::vector<uint8_t> NewBatch(int8_t command, uint32_t job, uint32_t batch, size_t count) {
+  std::vector<uint8_t> bytes = NewMessage(command, 0, kV2BatchFixed);
   WriteU32(bytes, 2, job);
   WriteU32(bytes, 6, batch);
   WriteU16(bytes, 10, static_cast<uint16_t>(count));
   return bytes;
+}
+
+// A finished batch, or nothing when it grew past one frame.
+std::vector<uint8_t> Finished(std::vector<uint8_t> bytes) {
+  if (bytes.size() > static_cast<size_t>(kMaxPayload)) return {};
+  return bytes;
+}
+
+// Unsigned LEB128: seven bits a byte, low bits first, the top bit set on
+// every byte but the last.
+void PutVarint(std::vector<uint8_t>& bytes, uint64_t value) {
+  while (value >= 0x80) {
+    bytes.push_back(static_cast<uint8_t>(value | 0x80));
+    value >>= 7;
+  }
+  bytes.push_back(static_cast<uint8_t>(value));
+}
+
+// The varint at `at`, moving `at` past it; nullopt when it runs past the
+// payload or past ten bytes.
+std::optional<uint64_t> TakeVarint(std::span<const uint8_t> payload, size_t& at) {
+  uint64_t value = 0;
+  for (int shift = 0; shift < 70 && at < payload.size(); shift += 7) {
+    const uint8_t byte = payload[at++];
+    value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return value;
+  }
+  return std::nullopt;
+}
+
+uint64_t ZigZag(int64_t value) {
+  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+int64_t UnZigZag(uint64_t value) {
+  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
 }
 
 // Offsets and lengths are unsigned on the wire; values past what a signed
@@ -78,48 +103,64 @@ std::optional<V2AcceptMessage> ReadV2Accept(std::span<const uint8_t> payload) {
 
 std::vector<uint8_t> BuildV2Check(uint32_t job, uint32_t batch,
                                   std::span<const RangeCheck> checks) {
-  std::vector<uint8_t> bytes = NewBatch(CmdV2Check, job, batch, checks.size(), kV2CheckEntry);
-  size_t at = kV2BatchFixed;
-  for (const RangeCheck& check : bytes.empty() ? std::span<const RangeCheck>() : checks) {
-    WriteU64(bytes, at, static_cast<uint64_t>(check.start));
-    WriteU32(bytes, at + 8, static_cast<uint32_t>(check.len));
-    WriteU64(bytes, at + 12, check.hash);
-    at += kV2CheckEntry;
+  if (checks.size() > UINT16_MAX) return {};
+  std::vector<uint8_t> bytes = NewBatch(CmdV2Check, job, batch, checks.size());
+  int64_t end = 0;  // where the entry before ended
+  for (const RangeCheck& check : checks) {
+    PutVarint(bytes, ZigZag(check.start - end));
+    PutVarint(bytes, static_cast<uint64_t>(check.len));
+    bytes.resize(bytes.size() + 8);
+    WriteU64(bytes, bytes.size() - 8, check.hash);
+    end = check.start + check.len;
   }
-  return bytes;
+  return Finished(std::move(bytes));
 }
 
 std::optional<V2CheckMessage> ReadV2Check(std::span<const uint8_t> payload) {
-  std::optional<size_t> count = BatchCount(payload, kV2CheckEntry);
-  if (!count) return std::nullopt;
+  if (payload.size() < kV2BatchFixed) return std::nullopt;
+  const size_t count = ReadU16(payload, 10);
   V2CheckMessage message{ReadU32(payload, 2), ReadU32(payload, 6), {}};
-  message.checks.reserve(*count);
-  for (size_t i = 0, at = kV2BatchFixed; i < *count; ++i, at += kV2CheckEntry) {
-    message.checks.push_back(
-        {ReadOffset(payload, at), ReadU32(payload, at + 8), ReadU64(payload, at + 12)});
+  message.checks.reserve(count);
+  size_t at = kV2BatchFixed;
+  int64_t end = 0;
+  for (size_t i = 0; i < count; ++i) {
+    std::optional<uint64_t> gap = TakeVarint(payload, at);
+    std::optional<uint64_t> len = gap ? TakeVarint(payload, at) : std::nullopt;
+    if (!len || *len > static_cast<uint64_t>(INT64_MAX) || payload.size() - at < 8) {
+      return std::nullopt;
+    }
+    // Wrapping arithmetic: a start no file has is answered as not found.
+    const auto start =
+        static_cast<int64_t>(static_cast<uint64_t>(end) + static_cast<uint64_t>(UnZigZag(*gap)));
+    message.checks.push_back({start, static_cast<int64_t>(*len), ReadU64(payload, at)});
+    at += 8;
+    end = static_cast<int64_t>(static_cast<uint64_t>(start) + *len);
   }
+  if (at != payload.size()) return std::nullopt;
   return message;
 }
 
 std::vector<uint8_t> BuildV2CheckAnswer(uint32_t job, uint32_t batch,
                                         std::span<const int64_t> found) {
-  std::vector<uint8_t> bytes = NewBatch(CmdV2CheckAnswer, job, batch, found.size(), kV2AnswerEntry);
-  size_t at = kV2BatchFixed;
-  for (int64_t offset : bytes.empty() ? std::span<const int64_t>() : found) {
-    WriteU64(bytes, at, static_cast<uint64_t>(offset));
-    at += kV2AnswerEntry;
-  }
-  return bytes;
+  if (found.size() > UINT16_MAX) return {};
+  std::vector<uint8_t> bytes = NewBatch(CmdV2CheckAnswer, job, batch, found.size());
+  for (int64_t code : found)
+    PutVarint(bytes, static_cast<uint64_t>(code));
+  return Finished(std::move(bytes));
 }
 
 std::optional<V2CheckAnswerMessage> ReadV2CheckAnswer(std::span<const uint8_t> payload) {
-  std::optional<size_t> count = BatchCount(payload, kV2AnswerEntry);
-  if (!count) return std::nullopt;
+  if (payload.size() < kV2BatchFixed) return std::nullopt;
+  const size_t count = ReadU16(payload, 10);
   V2CheckAnswerMessage message{ReadU32(payload, 2), ReadU32(payload, 6), {}};
-  message.found.reserve(*count);
-  for (size_t i = 0, at = kV2BatchFixed; i < *count; ++i, at += kV2AnswerEntry) {
-    message.found.push_back(static_cast<int64_t>(ReadU64(payload, at)));
+  message.found.reserve(count);
+  size_t at = kV2BatchFixed;
+  for (size_t i = 0; i < count; ++i) {
+    std::optional<uint64_t> code = TakeVarint(payload, at);
+    if (!code) return std::nullopt;
+    message.found.push_back(static_cast<int64_t>(*code));
   }
+  if (at != payload.size()) return std::nullopt;
   return message;
 }
 

@@ -32,8 +32,6 @@ enum AcceptResult : uint8_t {
 inline constexpr size_t kV2StartFixed = 6;
 inline constexpr size_t kV2AcceptSize = 46;
 inline constexpr size_t kV2BatchFixed = 12;  // V2Check and V2CheckAnswer
-inline constexpr size_t kV2CheckEntry = 20;
-inline constexpr size_t kV2AnswerEntry = 8;
 inline constexpr size_t kV2GetSize = 22;
 inline constexpr size_t kV2DataFixed = 22;
 inline constexpr uint8_t kV2DataZeros = 1;  // V2Data flag: the piece is zeros, no bytes follow
@@ -66,11 +64,14 @@ struct V2CheckMessage {
 std::vector<uint8_t> BuildV2Check(uint32_t job, uint32_t batch, std::span<const RangeCheck> checks);
 std::optional<V2CheckMessage> ReadV2Check(std::span<const uint8_t> payload);
 
+// Each answer is a code (FoundCode); codes past what a signed 64-bit number
+// holds read as negative, which no code is.
 struct V2CheckAnswerMessage {
   uint32_t job = 0;
   uint32_t batch = 0;
-  std::vector<int64_t> found;
+  std::vector<int64_t> found;  // codes, in the order of the checks
 };
+
 std::vector<uint8_t> BuildV2CheckAnswer(uint32_t job, uint32_t batch,
                                         std::span<const int64_t> found);
 std::optional<V2CheckAnswerMessage> ReadV2CheckAnswer(std::span<const uint8_t> payload);

@@ -62,9 +62,30 @@ void OnCheck(MessageContext& c) {
     std::vector<int64_t> found;
     found.reserve(check->checks.size());
     for (const RangeCheck& range : check->checks)
-      found.push_back(job.chunkIndex->Find(range, budget));
+      found.push_back(FoundCode(job.chunkIndex->Find(range, budget), range.start));
     c.Answer(BuildV2CheckAnswer(check->job, check->batch, found));
   });
+}
+
+// Runs of zeros at least this long go as zero pieces, not as bytes.
+constexpr size_t kMinZeroRun = 4096;
+
+// Length of the piece at the front of bytes: a zero run of kMinZeroRun or
+// more whole, else data up to the next such run or one frame's worth.
+std::pair<size_t, bool> NextPiece(std::span<const uint8_t> bytes) {
+  const size_t most = std::min(bytes.size(), MaxV2DataBytes());
+  size_t run = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    run = bytes[i] == 0 ? run + 1 : 0;
+    if (run == kMinZeroRun && i + 1 == run) {
+      while (run < bytes.size() && bytes[run] == 0)
+        ++run;
+      return {run, true};
+    }
+    if (run == kMinZeroRun) return {i + 1 - run, false};
+    if (i + 1 == most) return {most, false};
+  }
+  return {bytes.size(), run == bytes.size()};
 }
 
 // Sends [offset, offset + len) of data in pieces of one frame, then, when the
@@ -72,18 +93,15 @@ void OnCheck(MessageContext& c) {
 void Serve(MessageContext& c, const V2GetMessage& get, const std::vector<uint8_t>& data) {
   const int64_t len = std::min(get.len, kMaxGetLength2);
   std::span<const uint8_t> bytes = DataRange(data, get.offset, len);
-  const auto pieceSize = static_cast<int64_t>(MaxV2DataBytes());
-  for (int64_t done = 0; done < std::ssize(bytes); done += pieceSize) {
-    std::span<const uint8_t> piece =
-        bytes.subspan(static_cast<size_t>(done),
-                      static_cast<size_t>(std::min(pieceSize, std::ssize(bytes) - done)));
-    const bool zeros = std::all_of(piece.begin(), piece.end(), [](uint8_t b) { return b == 0; });
-    c.Answer(BuildV2Data(get.job, get.request, get.offset + done, std::ssize(piece),
-                         zeros ? std::span<const uint8_t>() : piece));
+  int64_t at = get.offset;
+  while (!bytes.empty()) {
+    auto [size, zeros] = NextPiece(bytes);
+    c.Answer(BuildV2Data(get.job, get.request, at, static_cast<int64_t>(size),
+                         zeros ? std::span<const uint8_t>() : bytes.first(size)));
+    bytes = bytes.subspan(size);
+    at += static_cast<int64_t>(size);
   }
-  if (std::ssize(bytes) < get.len) {
-    c.Answer(BuildV2Data(get.job, get.request, get.offset + std::ssize(bytes), 0, {}));
-  }
+  if (at - get.offset < get.len) c.Answer(BuildV2Data(get.job, get.request, at, 0, {}));
 }
 
 void OnGet(MessageContext& c) {
