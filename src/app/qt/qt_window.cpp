@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QTreeWidget>
 
 #include "app/qt/log_box.h"
@@ -17,7 +16,10 @@
 namespace kelpie {
 
 QtWindow::QtWindow()
-    : idle_([this] { return events_.HasPending(); }), dialogs_(nullptr), logText_(kWindowTitle) {}
+    : idle_([this] { return events_.HasPending(); }),
+      jobListFrame_([this] { RepaintProgressColumn(*List(kJobList)); }),
+      dialogs_(nullptr),
+      logText_(kWindowTitle) {}
 
 QtWindow::QtWindow(const PeerState& state) : QtWindow() {
   Open(state);
@@ -27,6 +29,7 @@ QtWindow::~QtWindow() = default;
 
 void QtWindow::Open(const PeerState& state) {
   widget_ = std::make_unique<MainWidget>(state);
+  logBox_ = std::make_unique<LogBox>(*static_cast<QPlainTextEdit*>(Control(kLogBox)));
   dialogs_.SetParent(widget_.get());
   widget_->SetCloseHandler([this] { events_.RequestClose(); });
   for (int id : {kServerRefresh, kClientRefresh, kServerButton, kConnectButton, kAddFileButton,
@@ -79,7 +82,7 @@ std::string QtWindow::GetText(int id) const {
 void QtWindow::SetText(int id, std::string_view text) {
   QWidget* control = Control(id);
   if (id == kLogBox) {
-    if (control) ShowLogText(*static_cast<QPlainTextEdit*>(control), logText_, text);
+    if (logBox_) logBox_->Show(logText_, text);
     logText_.assign(text);
   } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
     button->setText(ToQString(text));
@@ -135,23 +138,14 @@ void QtWindow::Repaint(int id) {
   QWidget* control = Control(id);
   if (!control) return;
   if (id == kJobList) {
-    RepaintProgressColumn(*List(kJobList));
+    jobListFrame_.Request();
   } else {
     control->repaint();
   }
 }
 
 void QtWindow::ScrollLogToEnd() {
-  auto* box = static_cast<QPlainTextEdit*>(Control(kLogBox));
-  if (!box) return;
-  // The caret goes to the start of the last line, so keyboard scrolling
-  // starts there; the view shows the bottom of the text, left-aligned.
-  QTextCursor cursor = box->textCursor();
-  cursor.movePosition(QTextCursor::End);
-  cursor.movePosition(QTextCursor::StartOfBlock);
-  box->setTextCursor(cursor);
-  box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
-  box->horizontalScrollBar()->setValue(0);
+  if (logBox_) logBox_->ScrollToEnd();
 }
 
 std::string QtWindow::OpenFileDialog(std::string_view title, std::string_view initialPath,

@@ -5,6 +5,7 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/event_queue.h"
+#include "app/qt/frame_pacer.h"
 #include "app/qt/idle_wait.h"
 #include "app/window.h"
 #include "app/window_events.h"
@@ -14,6 +15,7 @@ class QWidget;
 
 namespace kelpie {
 
+class LogBox;
 class MainWidget;
 struct PeerState;
 
@@ -71,6 +73,10 @@ class QtWindow : public Window, public WindowEvents {
   EventQueue events_;
   IdleWait idle_;
   std::unique_ptr<MainWidget> widget_;
+  std::unique_ptr<LogBox> logBox_;
+  // The job list is repainted after every answer, far more often than a
+  // screen shows pictures.
+  FramePacer jobListFrame_;
   Dialogs dialogs_;
   // The log exactly as the program set it; the box shows it without '\r'.
   std::string logText_;
