@@ -53,8 +53,8 @@ void AddFileToList(Program& program) {
   if (state.ServerRunning != 1 && state.ServerConnection == 0) return;
   int32_t size = 0;
   std::string reason = RefusalReason(chosen, size);
-  std::string md5 = reason.empty() ? FileFingerprint(chosen) : "";
-  if (reason.empty() && md5.empty()) reason = "it could not be read";
+  FileFingerprints prints = reason.empty() ? FingerprintFile(chosen) : FileFingerprints{};
+  if (reason.empty() && prints.md5.empty()) reason = "it could not be read";
   if (!reason.empty()) {
     program.host.AddLog("Can't add " + chosen + ": " + reason + "!");
     return;
@@ -62,7 +62,9 @@ void AddFileToList(Program& program) {
   FileEntry& file = *state.tables.LocalFiles.Add();
   file.path = chosen;
   file.size = size;
-  file.md5 = md5;
+  file.md5 = prints.md5;
+  file.sha256 = prints.sha256;
+  file.modified = prints.modified;
   file.fileId = NewFileId(state.tables);
   Announce(state, file);
   RefreshFileLists(state, program.host, kRefreshServerView | kRefreshClientView);

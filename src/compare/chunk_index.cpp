@@ -1,7 +1,5 @@
 #include "compare/chunk_index.h"
 
-#include <openssl/evp.h>
-
 #include <bit>
 
 #include "compare/content_chunks.h"
@@ -89,13 +87,6 @@ int64_t FoundFromCode(int64_t code, int64_t start) {
   const auto found =
       static_cast<int64_t>(static_cast<uint64_t>(start) + static_cast<uint64_t>(delta));
   return found < 0 ? -1 : found;
-}
-
-WholeFileHash Sha256(std::span<const uint8_t> bytes) {
-  WholeFileHash digest{};
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
-  return digest;
 }
 
 }  // namespace kelpie

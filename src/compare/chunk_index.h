@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -56,9 +55,5 @@ int64_t FoundCode(int64_t found, int64_t start);
 // for a code no answer carries.
 int64_t FoundFromCode(int64_t code, int64_t start);
 
-// SHA-256 of the bytes: what a version-2 responder sends with its acceptance
-// and what the rebuilt file is checked against.
-using WholeFileHash = std::array<uint8_t, 32>;
-WholeFileHash Sha256(std::span<const uint8_t> bytes);
 
 }  // namespace kelpie

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "compare/chunk_index.h"
+#include "compare/fingerprint.h"
 
 namespace kelpie {
 

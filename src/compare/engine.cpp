@@ -85,7 +85,7 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
   job.fileId = entry->fileId;
   job.peer = peer;
   job.data = std::move(data);
-  return {&job, kNotListed};
+  return {&job, kNotListed, entry};
 }
 
 void RunComparisons(Tables& tables, EngineHost& host) {

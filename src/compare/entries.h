@@ -10,6 +10,7 @@
 
 #include "compare/chunk_index.h"
 #include "compare/comparison_strategy.h"
+#include "compare/fingerprint.h"
 #include "compare/range_search.h"
 #include "compare/record_list.h"
 #include "compare/table.h"
@@ -32,6 +33,11 @@ struct FileEntry {
   ConnectionId owner = 0;
   // LocalFiles: the number a responder names this file by (never 0).
   int32_t fileId = 0;
+  // LocalFiles: the SHA-256 and modification time read with md5, so that a
+  // version-2 acceptance need not read the whole file again while it is
+  // unchanged.
+  WholeFileHash sha256{};
+  int64_t modified = -1;
 };
 
 // Server role: one connected client.

@@ -47,6 +47,27 @@ class Md5Stream {
   EVP_MD_CTX* ctx_;
 };
 
+class Sha256Stream {
+ public:
+  Sha256Stream() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex2(ctx_.get(), EVP_sha256(), nullptr); }
+  void Feed(std::span<const uint8_t> bytes) {
+    EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size());
+  }
+  WholeFileHash Finish() {
+    WholeFileHash digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length);
+    return digest;
+  }
+
+ private:
+  std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx_;
+};
+
+int64_t ModifiedNs(const struct stat& info) {
+  return int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -87,24 +108,43 @@ std::string RangeFingerprint(std::span<const uint8_t> bytes) {
 }
 
 std::string FileFingerprint(std::string_view path) {
-  if (path.empty()) return "";
+  return FingerprintFile(path).md5;
+}
+
+FileFingerprints FingerprintFile(std::string_view path) {
+  if (path.empty()) return {};
   UniqueFd file(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return "";
+  if (!file.valid()) return {};
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0) return "";
+  if (::fstat(file.get(), &info) != 0) return {};
   int64_t remaining = info.st_size;
   std::vector<uint8_t> buffer(kFileReadChunk);
   Md5Stream stream;
+  Sha256Stream sha;
   while (remaining > 0) {
     size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kFileReadChunk));
     ssize_t got = ::read(file.get(), buffer.data(), want);
     // A read error, a directory or a file that shrank while it was read has
     // no trustworthy fingerprint.
-    if (got <= 0) return "";
-    stream.Feed(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(got)));
+    if (got <= 0) return {};
+    std::span<const uint8_t> chunk(buffer.data(), static_cast<size_t>(got));
+    stream.Feed(chunk);
+    sha.Feed(chunk);
     remaining -= got;
   }
-  return DigestText(stream.Finish());
+  return {DigestText(stream.Finish()), sha.Finish(), ModifiedNs(info)};
+}
+
+int64_t FileModified(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return -1;
+  return ModifiedNs(info);
+}
+
+WholeFileHash Sha256(std::span<const uint8_t> bytes) {
+  Sha256Stream sha;
+  sha.Feed(bytes);
+  return sha.Finish();
 }
 
 int32_t StartLong(std::span<const uint8_t> data, int64_t start) {

@@ -29,6 +29,24 @@ std::string RangeFingerprint(std::span<const uint8_t> bytes);
 // cannot be read.
 std::string FileFingerprint(std::string_view path);
 
+// SHA-256 of a whole file: what a version-2 responder sends with its
+// acceptance and what the rebuilt file is checked against.
+using WholeFileHash = std::array<uint8_t, 32>;
+WholeFileHash Sha256(std::span<const uint8_t> bytes);
+
+// What "Add File to List" records of a file, read once: its MD5 text, its
+// SHA-256 and its modification time in nanoseconds. md5 is "" when the file
+// cannot be read.
+struct FileFingerprints {
+  std::string md5;
+  WholeFileHash sha256{};
+  int64_t modified = -1;
+};
+FileFingerprints FingerprintFile(std::string_view path);
+
+// The file's modification time in nanoseconds; -1 when it cannot be read.
+int64_t FileModified(const std::string& path);
+
 // The four bytes at start read as a signed little-endian long; bytes past the
 // end of the data read as zero, so both sides agree on short last ranges.
 int32_t StartLong(std::span<const uint8_t> data, int64_t start);

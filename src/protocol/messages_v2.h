@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compare/chunk_index.h"
+#include "compare/fingerprint.h"
 
 namespace kelpie {
 

@@ -41,7 +41,10 @@ void OnStart(MessageContext& c) {
   job.fileId = static_cast<int32_t>(start->job);
   job.chunkIndex = std::make_unique<ChunkIndex>(job.data);
   answer.size = static_cast<int64_t>(job.data.size());
-  answer.hash = Sha256(job.data);
+  // The hash read when the file was offered holds while the file is unchanged.
+  const FileEntry& entry = *accepted.entry;
+  const bool unchanged = entry.modified >= 0 && FileModified(entry.path) == entry.modified;
+  answer.hash = unchanged ? entry.sha256 : Sha256(job.data);
   c.Answer(BuildV2Accept(answer));
   c.host.UpdateJobList(kRebuildJobList);
 }
