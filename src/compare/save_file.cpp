@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -53,12 +54,19 @@ class TemporaryFile {
   std::string path_;
 };
 
+// Written in pieces, each sent on its way to the disk as soon as it is in the
+// page cache, so the closing fsync waits for the last piece rather than for
+// the whole file.
+constexpr size_t kWritePiece = size_t{8} << 20;
+
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const size_t want = std::min(kWritePiece, bytes.size() - done);
+    ssize_t written = ::write(fd, bytes.data() + done, want);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
+    ::sync_file_range(fd, static_cast<off_t>(done), written, SYNC_FILE_RANGE_WRITE);
     done += static_cast<size_t>(written);
   }
   return true;

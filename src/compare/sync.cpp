@@ -7,6 +7,7 @@
 #include <string>
 
 #include "compare/block_list.h"
+#include "compare/large_buffer.h"
 #include "compare/save_file.h"
 #include "compare/sync_index.h"
 
@@ -102,7 +103,7 @@ void StartSynchronisation(CompareJob& job) {
   if (!job.remoteFile || job.state != kIdle) return;
   ReleaseNewData(job);
   try {
-    job.newData.resize(static_cast<size_t>(std::max(job.remoteFile->size, 0)));
+    ResizeLarge(job.newData, static_cast<size_t>(std::max(job.remoteFile->size, 0)));
   } catch (const std::bad_alloc&) {
     return;
   }
