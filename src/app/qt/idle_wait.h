@@ -12,8 +12,9 @@
 
 namespace kelpie {
 
-// Waits inside Qt's event loop until the window has something to report, a
-// watched descriptor is ready, or a timeout passes. One socket notifier per
+// Waits until the window has something to report, a watched descriptor is
+// ready, or a timeout passes: for a moment on the descriptors alone, then
+// inside Qt's event loop. One socket notifier per
 // descriptor and direction is kept between waits while the set of
 // descriptors stays the same; notifiers are switched off between waits so
 // that a socket nobody has read yet does not keep waking the event loop.
@@ -35,11 +36,16 @@ class IdleWait : public QObject {
  private:
   using Watch = std::pair<int, QSocketNotifier::Type>;
 
+  // The longest wait on the descriptors alone, before Qt's event loop joins.
+  static constexpr int kDirectWaitMs = 1;
+
   void WatchDescriptors(const std::vector<pollfd>& fds);
+  bool ReadyWithin(const std::vector<pollfd>& fds, int timeoutMs);
   void EnableNotifiers(bool enabled);
 
   std::function<bool()> windowHasEvent_;
   std::vector<Watch> watched_;
+  std::vector<pollfd> polled_;  // poll() writes its results here
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   QTimer timer_;
   bool woken_ = false;
