@@ -105,6 +105,7 @@ struct Session {
         })) {
       return ::testing::AssertionFailure() << "file lists";
     }
+    if (ahead) ahead();
     if (!initiator().CompareRows(0, 0)) return ::testing::AssertionFailure() << "compare";
     if (!RunUntil(all, [&] { return initiator().Logged("Comparison finished!"); })) {
       return ::testing::AssertionFailure() << "comparison did not finish";
@@ -139,6 +140,7 @@ struct Session {
   bool clientStarts;
   int port = 0;
   bool connected = false;
+  std::function<void()> ahead;  // run just before Compare
 };
 
 bool AnyLineHas(const TestPeer& peer, const std::string& part) {
@@ -158,6 +160,22 @@ TEST_P(Version2Pairs, RebuildsThePeersFile) {
   EXPECT_TRUE(s.Speaks2(s.server) && s.Speaks2(s.client));
   EXPECT_TRUE(AnyLineHas(s.responder(), "'Compare_Start' (NetVersion 2)"));
   EXPECT_FALSE(AnyLineHas(s.responder(), "(Check)"));
+}
+
+// On a link slow enough for parts to be asked ahead, the same pairs come out
+// the same.
+TEST_P(Version2Pairs, RebuildsThePeersFileAskingPartsAhead) {
+  const auto& [pair, clientStarts] = GetParam();
+  Session s(2, 2, clientStarts);
+  ASSERT_TRUE(s.connected);
+  const Bytes local = pair.local();
+  PeerState& state = s.initiator().program.state;
+  s.ahead = [&state, clientStarts] {
+    const ConnectionId peer =
+        clientStarts ? state.ServerConnection : state.tables.Clients.At(0)->connection;
+    state.roundTripMs[peer] = 50;
+  };
+  EXPECT_TRUE(s.Rebuild(local, pair.peer(local)));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Version2Pairs,

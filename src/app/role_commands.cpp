@@ -34,7 +34,7 @@ void ToggleConnection(Program& program) {
   PeerState& state = program.state;
   if (state.ServerConnection != 0) {
     state.network.ConnectionClose(state.ServerConnection);
-    state.version2Connections.erase(state.ServerConnection);
+    state.Forget(state.ServerConnection);
     state.ServerConnection = 0;
     program.window.SetText(kConnectButton, "Connect");
     program.host.RepaintRoleLabels();
@@ -51,6 +51,7 @@ void ToggleConnection(Program& program) {
   }
   state.ServerConnection = server;
   SendMessage(state, server, BuildHello(kClientGreeting, static_cast<uint8_t>(state.NetVersion)));
+  state.Greeted(server);
   SendMessage(state, server, BuildFileListGet());
   program.window.SetText(kConnectButton, "Disconnect");
   program.host.RepaintRoleLabels();

@@ -55,5 +55,4 @@ int64_t FoundCode(int64_t found, int64_t start);
 // for a code no answer carries.
 int64_t FoundFromCode(int64_t code, int64_t start);
 
-
 }  // namespace kelpie

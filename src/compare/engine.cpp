@@ -63,7 +63,7 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
   job.localFile = JobFile{local.path, local.size};
   job.remoteFile = JobFile{remote.path, remote.size};
   job.peer = remote.owner;
-  job.strategy = MakeStrategy(host.PeerVersion(job));
+  job.strategy = MakeStrategy(host.PeerVersion(job), host.PeerRoundTripMs(job));
   job.strategy->SendStart(job, host, tables);
   // An unreadable file is compared as zeros; the synchronisation then fetches
   // whatever of the peer's file they do not match.

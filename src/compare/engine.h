@@ -16,8 +16,8 @@ enum AcceptError : int32_t {
 };
 
 struct Acceptance {
-  CompareJob* job = nullptr;   // the new responder job, or null
-  int32_t error = kNotListed;  // meaningful when job is null
+  CompareJob* job = nullptr;         // the new responder job, or null
+  int32_t error = kNotListed;        // meaningful when job is null
   const FileEntry* entry = nullptr;  // the LocalFiles entry of the new job
 };
 

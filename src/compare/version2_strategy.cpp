@@ -66,16 +66,38 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
   return true;
 }
 
-void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host, size_t count) {
-  std::vector<RangeCheck> checks;
-  std::vector<Open> batch(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(count));
-  queued_.erase(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(count));
-  for (const Open& range : batch) {
-    const int64_t start = RecordValue(job, range.record, kBlockStart);
-    const int64_t len = RecordValue(job, range.record, kBlockLen);
-    checks.push_back({start, len, RangeHash(DataRange(job.data, start, len))});
+// On a slow link the parts of a range that is itself a part are checked in
+// the same batch: a range that is missing is then known down two levels after
+// one round trip, for the price of the checks of parts that turn out found.
+std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range,
+                                                     const ChunkRange& whole) const {
+  if (!lookAhead_ || range.parent == nullptr || range.level == 0) return {};
+  int partLevel = 0;
+  return PartsOf(cuts_, range.level, whole, partLevel);
+}
+
+void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
+  SentBatch batch;
+  std::vector<RangeCheck> checks, ahead;
+  const auto check = [&](const ChunkRange& r) {
+    return RangeCheck{r.start, r.len, RangeHash(DataRange(job.data, r.start, r.len))};
+  };
+  size_t taken = 0;
+  for (; taken < queued_.size(); ++taken) {
+    const Open& range = queued_[taken];
+    const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
+                           RecordValue(job, range.record, kBlockLen)};
+    std::vector<ChunkRange> parts = AheadParts(range, whole);
+    if (taken > 0 && checks.size() + ahead.size() + 1 + parts.size() > kMaxChecksPerBatch) break;
+    checks.push_back(check(whole));
+    for (const ChunkRange& part : parts)
+      ahead.push_back(check(part));
+    batch.ranges.push_back(range);
+    batch.ahead.insert(batch.ahead.end(), parts.begin(), parts.end());
     SetValue(job, range.record, kBlockState, kSent);
   }
+  queued_.erase(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(taken));
+  checks.insert(checks.end(), ahead.begin(), ahead.end());
   const uint32_t number = nextBatch_++;
   sent_[number] = std::move(batch);
   host.SendRangeChecks(job, number, checks);
@@ -85,7 +107,7 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
   if (!job.blocks) return;
   if (!queued_.empty()) {
     while (!queued_.empty())
-      SendBatch(job, host, std::min(queued_.size(), kMaxChecksPerBatch));
+      SendBatch(job, host);
     host.UpdateJobList(kRepaintJobList);
     return;
   }
@@ -103,7 +125,7 @@ void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFi
 }
 
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
-                              bool parentFoundSome) {
+                              bool parentFoundSome, const KnownAnswers& known) {
   SetValue(job, range.record, kBlockFound, found);
   const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
                          RecordValue(job, range.record, kBlockLen)};
@@ -118,42 +140,74 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     return;
   }
   SetValue(job, range.record, kBlockState, kSplit);
+  bool partFound = parts.size() < kFewParts;
+  for (const ChunkRange& part : parts) {
+    auto answer = known.find(part.start);
+    if (answer != known.end() && answer->second.first == part.len && answer->second.second >= 0) {
+      partFound = true;
+    }
+  }
   // Each part goes behind the one before it, so the parts follow their range
-  // in file order.
+  // in file order. Parts already answered ahead are settled at once.
   for (const ChunkRange& part : parts) {
     uint8_t* record = AddRange(job, part);
     if (record == nullptr) break;
-    queued_.push_back({record, range.record, partLevel});
     ++open_;
+    const Open open{record, range.record, partLevel};
+    auto answer = known.find(part.start);
+    if (answer != known.end() && answer->second.first == part.len) {
+      Settle(job, open, answer->second.second, partFound, {});
+      ChangeCurrentRecord(record);
+      // Whatever Settle added goes before the next part.
+      while (const uint8_t* next = PeekNextRecord(record)) {
+        if (BlockValue(job, next, kBlockStart) >= part.start + part.len) break;
+        record = const_cast<uint8_t*>(next);
+      }
+      ChangeCurrentRecord(record);
+    } else {
+      queued_.push_back(open);
+    }
   }
 }
 
 int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
                                        std::span<const int64_t> found, const Tables&) {
   auto it = sent_.find(batch);
-  if (it == sent_.end() || it->second.size() != found.size()) return 0;
-  const std::vector<Open> ranges = std::move(it->second);
+  if (it == sent_.end() || it->second.ranges.size() + it->second.ahead.size() != found.size()) {
+    return 0;
+  }
+  const SentBatch sent = std::move(it->second);
   sent_.erase(it);
   const int64_t peerSize = job.remoteFile ? job.remoteFile->size : 0;
+  // An offset the peer's file cannot hold a range at counts as not found.
+  const auto decode = [peerSize](int64_t code, int64_t start, int64_t len) {
+    const int64_t at = FoundFromCode(code, start);
+    return at > peerSize - len || len <= 0 ? -1 : at;
+  };
+  const size_t count = sent.ranges.size();
+  KnownAnswers known;
+  for (size_t i = 0; i < sent.ahead.size(); ++i) {
+    const ChunkRange& part = sent.ahead[i];
+    known[part.start] = {part.len, decode(found[count + i], part.start, part.len)};
+  }
   // A parent whose parts were found in places, or that has only a few parts,
   // is worth checking finer; many parts none of which is found are not.
   std::unordered_map<const uint8_t*, int> partsAsked;
-  for (const Open& range : ranges)
-    ++partsAsked[range.parent];
   std::unordered_set<const uint8_t*> partlyFound;
-  std::vector<int64_t> checked(found.size());
-  for (size_t i = 0; i < ranges.size(); ++i) {
-    const int64_t len = RecordValue(job, ranges[i].record, kBlockLen);
-    checked[i] = FoundFromCode(found[i], RecordValue(job, ranges[i].record, kBlockStart));
-    // An offset the peer's file cannot hold the range at counts as not found.
-    if (checked[i] > peerSize - len || len <= 0) checked[i] = -1;
-    if (checked[i] >= 0) partlyFound.insert(ranges[i].parent);
+  std::vector<int64_t> checked(count);
+  for (size_t i = 0; i < count; ++i) {
+    const Open& range = sent.ranges[i];
+    checked[i] = decode(found[i], RecordValue(job, range.record, kBlockStart),
+                        RecordValue(job, range.record, kBlockLen));
+    ++partsAsked[range.parent];
+    if (checked[i] >= 0) partlyFound.insert(range.parent);
   }
-  for (const auto& [parent, count] : partsAsked) {
-    if (count < kFewParts) partlyFound.insert(parent);
+  for (const auto& [parent, asked] : partsAsked) {
+    if (asked < kFewParts) partlyFound.insert(parent);
   }
-  for (size_t i = 0; i < ranges.size(); ++i) {
-    Settle(job, ranges[i], checked[i], partlyFound.contains(ranges[i].parent));
+  for (size_t i = 0; i < count; ++i) {
+    const Open& range = sent.ranges[i];
+    Settle(job, range, checked[i], partlyFound.contains(range.parent), known);
   }
   ++job.blocksVersion;
   return 1;

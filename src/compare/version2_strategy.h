@@ -17,7 +17,9 @@ inline constexpr int64_t kMaxGetLength2 = int64_t{1} << 20;
 
 // Version 2: the local file is cut where its content says (content_chunks.h)
 // and checked from its largest ranges down. All open checks go out at once
-// in batches, so a whole level costs one round trip. A range found anywhere
+// in batches, so a whole level costs one round trip; on a slow link a part
+// goes with its own parts, so a missing part is known two levels down after
+// that trip. A range found anywhere
 // is settled whole; one not found is replaced by its parts one level down,
 // unless it is a part whose siblings were not found either: that region
 // plainly shares nothing, and checking it finer would only cost checks.
@@ -25,6 +27,12 @@ inline constexpr int64_t kMaxGetLength2 = int64_t{1} << 20;
 // saved only when its SHA-256 is the one the peer sent with its acceptance.
 class Version2Strategy : public ComparisonStrategy {
  public:
+  // Parts are asked ahead only where a round trip costs more than the bytes
+  // of the extra checks would: on a link of at least this many milliseconds.
+  static constexpr double kLookAheadRoundTripMs = 10;
+  explicit Version2Strategy(double roundTripMs)
+      : lookAhead_(roundTripMs >= kLookAheadRoundTripMs) {}
+
   void SendStart(CompareJob& job, EngineHost& host, Tables& tables) override;
   bool Prepare(CompareJob& job, const Tables& tables) override;
   void CompareStep(CompareJob& job, EngineHost& host) override;
@@ -43,12 +51,24 @@ class Version2Strategy : public ComparisonStrategy {
     uint8_t* parent = nullptr;  // null for a top-level range
     int level = 0;
   };
-  void SendBatch(CompareJob& job, EngineHost& host, size_t count);
-  void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome);
+  // Checks sent in one message: the open ranges, then the parts of some of
+  // them asked ahead.
+  struct SentBatch {
+    std::vector<Open> ranges;
+    std::vector<ChunkRange> ahead;
+  };
+  // Answers to parts asked ahead, by start: length and found offset.
+  using KnownAnswers = std::unordered_map<int64_t, std::pair<int64_t, int64_t>>;
 
+  std::vector<ChunkRange> AheadParts(const Open& range, const ChunkRange& whole) const;
+  void SendBatch(CompareJob& job, EngineHost& host);
+  void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
+              const KnownAnswers& known);
+
+  bool lookAhead_;
   ChunkCuts cuts_;
   std::vector<Open> queued_;
-  std::unordered_map<uint32_t, std::vector<Open>> sent_;  // by batch number
+  std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number
   uint32_t nextBatch_ = 1;
   int64_t open_ = 0;  // ranges queued or sent
   std::optional<PeerFile> peerFile_;

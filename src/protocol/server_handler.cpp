@@ -19,6 +19,7 @@ void OnConnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
   state.tables.Clients.Add()->connection = id;
   host.SetClientsLabel(ClientsLabelText(state));
   SendMessage(state, id, BuildHello(kServerGreeting));
+  state.Greeted(id);
 }
 
 void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
@@ -49,7 +50,7 @@ void OnDisconnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
   WalkTable(tables.Clients, [&](ClientEntry& client) {
     if (client.connection == id) tables.Clients.Delete();
   });
-  state.version2Connections.erase(id);
+  state.Forget(id);
   RefreshFileLists(state, host, kRefreshClientView);
   host.UpdateJobList(kRebuildJobList);
   host.SetClientsLabel(ClientsLabelText(state));
