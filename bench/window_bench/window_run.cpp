@@ -2,10 +2,6 @@
 
 #include <sys/resource.h>
 
-#include <QAbstractButton>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QTreeWidget>
 #include <chrono>
 #include <memory>
 
@@ -15,6 +11,7 @@
 #include "peer_process.h"
 #include "scenarios.h"
 #include "window_script.h"
+#include "window_user.h"
 
 namespace kelpie::bench {
 namespace {
@@ -31,38 +28,6 @@ double CpuSeconds() {
   auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-// What a user does with the window's controls.
-class User {
- public:
-  explicit User(QtWindow& window) : window_(window) {}
-
-  // As a mouse click does, the button takes the keyboard focus.
-  void Click(int id) {
-    auto* button = static_cast<QAbstractButton*>(window_.Control(id));
-    button->setFocus(Qt::MouseFocusReason);
-    button->click();
-  }
-  void Type(int id, const std::string& text) {
-    static_cast<QLineEdit*>(window_.Control(id))->setText(QString::fromStdString(text));
-  }
-  void SelectFirstRow(int listId) {
-    auto* list = static_cast<QTreeWidget*>(window_.Control(listId));
-    list->setCurrentItem(list->topLevelItem(0));
-  }
-  // The next file dialogs are answered with path.
-  void AnswerFileDialogsWith(const std::string& path) {
-    window_.SetDialogRunner([path](QDialog& dialog) {
-      auto* files = qobject_cast<QFileDialog*>(&dialog);
-      if (!files) return int(QDialog::Rejected);
-      files->selectFile(QString::fromStdString(path));
-      return int(QDialog::Accepted);
-    });
-  }
-
- private:
-  QtWindow& window_;
-};
 
 // The session, step by step; the timed steps end on the log line that says
 // the job is done.

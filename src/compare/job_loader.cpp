@@ -7,14 +7,13 @@
 #include <new>
 
 #include "common/unique_fd.h"
-#include "compare/large_buffer.h"
 
 namespace kelpie {
 
 bool LoadFileData(const std::string& path, int32_t size, std::vector<uint8_t>& data) {
   data.clear();
   try {
-    if (size > 0) ResizeLarge(data, static_cast<size_t>(size));
+    if (size > 0) data.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "compare/block_list.h"
-#include "compare/large_buffer.h"
 #include "compare/save_file.h"
 #include "compare/sync_index.h"
 
@@ -103,7 +102,7 @@ void StartSynchronisation(CompareJob& job) {
   if (!job.remoteFile || job.state != kIdle) return;
   ReleaseNewData(job);
   try {
-    ResizeLarge(job.newData, static_cast<size_t>(std::max(job.remoteFile->size, 0)));
+    job.newData.resize(static_cast<size_t>(std::max(job.remoteFile->size, 0)));
   } catch (const std::bad_alloc&) {
     return;
   }
