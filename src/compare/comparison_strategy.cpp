@@ -6,8 +6,8 @@
 
 namespace kelpie {
 
-std::unique_ptr<ComparisonStrategy> MakeStrategy(int32_t netVersion, double roundTripMs) {
-  if (netVersion >= 2) return std::make_unique<Version2Strategy>(roundTripMs);
+std::unique_ptr<ComparisonStrategy> MakeStrategy(int32_t netVersion) {
+  if (netVersion >= 2) return std::make_unique<Version2Strategy>();
   return std::make_unique<Version1Strategy>();
 }
 

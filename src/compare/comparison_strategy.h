@@ -65,9 +65,8 @@ class ComparisonStrategy {
   virtual bool AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const = 0;
 };
 
-// The strategy for a job on a connection of this protocol version and round
-// trip (milliseconds, 0 when unknown).
-std::unique_ptr<ComparisonStrategy> MakeStrategy(int32_t netVersion, double roundTripMs);
+// The strategy for a job on a connection of this protocol version.
+std::unique_ptr<ComparisonStrategy> MakeStrategy(int32_t netVersion);
 
 // The job's strategy; a job made without one runs the first version's way.
 ComparisonStrategy& StrategyOf(CompareJob& job);

@@ -46,6 +46,8 @@ uint64_t NextJobSerial() {
   return next++;
 }
 
+}  // namespace
+
 FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
   tables.LocalFiles.Reset();
   while (FileEntry* entry = tables.LocalFiles.Next()) {
@@ -54,8 +56,6 @@ FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
   return nullptr;
 }
 
-}  // namespace
-
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote) {
   CompareJob& job = *tables.CompareJobs.Append();
@@ -63,7 +63,7 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
   job.localFile = JobFile{local.path, local.size};
   job.remoteFile = JobFile{remote.path, remote.size};
   job.peer = remote.owner;
-  job.strategy = MakeStrategy(host.PeerVersion(job), host.PeerRoundTripMs(job));
+  job.strategy = MakeStrategy(host.PeerVersion(job));
   job.strategy->SendStart(job, host, tables);
   // An unreadable file is compared as zeros; the synchronisation then fetches
   // whatever of the peer's file they do not match.

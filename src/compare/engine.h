@@ -26,6 +26,9 @@ struct Acceptance {
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote);
 
+// The first LocalFiles entry with this exact path, or null.
+FileEntry* FindLocalFile(Tables& tables, std::string_view path);
+
 // Responder: makes a job for the first LocalFiles entry with this exact path.
 Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer);
 

@@ -1,6 +1,7 @@
 #include "compare/version2_strategy.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_set>
 
 #include "compare/block_list.h"
@@ -43,6 +44,7 @@ void Version2Strategy::SendStart(CompareJob& job, EngineHost& host, Tables& tabl
   // before the peer's acceptance arrives.
   job.fileId = NewFileId(tables);
   host.SendCompareStart2(job);
+  startedAt_ = std::chrono::steady_clock::now();
 }
 
 bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
@@ -76,7 +78,15 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range,
   return PartsOf(cuts_, range.level, whole, partLevel);
 }
 
+double Version2Strategy::RoundTripMs(const CompareJob& job, const EngineHost& host) const {
+  double best = std::numeric_limits<double>::infinity();
+  if (host.PeerRoundTripMs(job) > 0) best = host.PeerRoundTripMs(job);
+  if (acceptedAfterMs_ >= 0) best = std::min(best, acceptedAfterMs_);
+  return best;
+}
+
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
+  lookAhead_ = RoundTripMs(job, host) >= kLookAheadRoundTripMs;
   SentBatch batch;
   std::vector<RangeCheck> checks, ahead;
   const auto check = [&](const ChunkRange& r) {
@@ -119,6 +129,9 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
 
 void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFile) {
   if (peerFile == nullptr) return;
+  acceptedAfterMs_ =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_)
+          .count();
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
   if (job.remoteFile) job.remoteFile->size = static_cast<int32_t>(peerFile->size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -30,8 +31,6 @@ class Version2Strategy : public ComparisonStrategy {
   // Parts are asked ahead only where a round trip costs more than the bytes
   // of the extra checks would: on a link of at least this many milliseconds.
   static constexpr double kLookAheadRoundTripMs = 10;
-  explicit Version2Strategy(double roundTripMs)
-      : lookAhead_(roundTripMs >= kLookAheadRoundTripMs) {}
 
   void SendStart(CompareJob& job, EngineHost& host, Tables& tables) override;
   bool Prepare(CompareJob& job, const Tables& tables) override;
@@ -65,7 +64,12 @@ class Version2Strategy : public ComparisonStrategy {
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
               const KnownAnswers& known);
 
-  bool lookAhead_;
+  // The shortest round trip seen: the greeting's, and from this job's start
+  // to its acceptance; infinite until one is known.
+  double RoundTripMs(const CompareJob& job, const EngineHost& host) const;
+  std::chrono::steady_clock::time_point startedAt_;
+  double acceptedAfterMs_ = -1;
+  bool lookAhead_ = false;
   ChunkCuts cuts_;
   std::vector<Open> queued_;
   std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number

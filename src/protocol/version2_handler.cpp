@@ -31,21 +31,26 @@ void OnStart(MessageContext& c) {
   auto start = ReadV2Start(c.payload);
   if (!start) return c.Malformed("Compare_Start");
   c.Log("'Compare_Start' (NetVersion 2) Job:" + Number(start->job) + " " + start->path);
+  // A file unchanged since it was offered is accepted before it is read, with
+  // the size and SHA-256 taken then: the initiator learns the round trip
+  // from it, and both sides read their files at the same time.
+  const FileEntry* listed = FindLocalFile(c.state.tables, start->path);
+  const bool early =
+      listed != nullptr && listed->modified >= 0 && FileModified(listed->path) == listed->modified;
+  if (early) c.Answer(BuildV2Accept({kAccepted, start->job, listed->size, listed->sha256}));
   Acceptance accepted = AcceptComparison(c.state.tables, start->path, c.sender.peer);
-  V2AcceptMessage answer{kAccepted, start->job, 0, {}};
   if (accepted.job == nullptr) {
-    answer.result = accepted.error == kNotListed ? kAcceptNotListed : kAcceptCannotOpen;
-    return c.Answer(BuildV2Accept(answer));
+    // Also after an early acceptance: the initiator then gives the job up.
+    const uint8_t result = accepted.error == kNotListed ? kAcceptNotListed : kAcceptCannotOpen;
+    return c.Answer(BuildV2Accept({result, start->job, 0, {}}));
   }
   CompareJob& job = *accepted.job;
   job.fileId = static_cast<int32_t>(start->job);
+  if (!early) {
+    c.Answer(BuildV2Accept(
+        {kAccepted, start->job, static_cast<int64_t>(job.data.size()), Sha256(job.data)}));
+  }
   job.chunkIndex = std::make_unique<ChunkIndex>(job.data);
-  answer.size = static_cast<int64_t>(job.data.size());
-  // The hash read when the file was offered holds while the file is unchanged.
-  const FileEntry& entry = *accepted.entry;
-  const bool unchanged = entry.modified >= 0 && FileModified(entry.path) == entry.modified;
-  answer.hash = unchanged ? entry.sha256 : Sha256(job.data);
-  c.Answer(BuildV2Accept(answer));
   c.host.UpdateJobList(kRebuildJobList);
 }
 

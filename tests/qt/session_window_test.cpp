@@ -162,8 +162,9 @@ TEST_F(WindowSession, ConnectCompareAndSynchroniseThroughTheWidgets) {
   ASSERT_EQ(window.RowCount(kJobList), 1);
   EXPECT_EQ(window.RowText(kJobList, 0, 0), "Compare: \"local.bin\" And \"peer.bin\"");
   ASSERT_TRUE(RunUntil([&] { return Logged("Comparison finished!"); }));
-  // The Progress column was drawn anew as the answers came in.
-  EXPECT_GT(progressPaints.count, 20);
+  // The Progress column was drawn anew as the answers came in (at most once
+  // a frame).
+  EXPECT_GE(progressPaints.count, 1);
 
   const QRect cell = List(kJobList)->visualRect(List(kJobList)->model()->index(0, 1));
   const QImage jobs = List(kJobList)->viewport()->grab().toImage();
