@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "compare/version2_strategy.h"
 #include "protocol/messages.h"
 #include "protocol/messages_v2.h"
 #include "support/temp_dir.h"
@@ -105,7 +106,6 @@ struct Session {
         })) {
       return ::testing::AssertionFailure() << "file lists";
     }
-    if (ahead) ahead();
     if (!initiator().CompareRows(0, 0)) return ::testing::AssertionFailure() << "compare";
     if (!RunUntil(all, [&] { return initiator().Logged("Comparison finished!"); })) {
       return ::testing::AssertionFailure() << "comparison did not finish";
@@ -140,7 +140,6 @@ struct Session {
   bool clientStarts;
   int port = 0;
   bool connected = false;
-  std::function<void()> ahead;  // run just before Compare
 };
 
 bool AnyLineHas(const TestPeer& peer, const std::string& part) {
@@ -169,13 +168,10 @@ TEST_P(Version2Pairs, RebuildsThePeersFileAskingPartsAhead) {
   Session s(2, 2, clientStarts);
   ASSERT_TRUE(s.connected);
   const Bytes local = pair.local();
-  PeerState& state = s.initiator().program.state;
-  s.ahead = [&state, clientStarts] {
-    const ConnectionId peer =
-        clientStarts ? state.ServerConnection : state.tables.Clients.At(0)->connection;
-    state.roundTripMs[peer] = 50;
-  };
+  const double before = Version2Strategy::lookAheadRoundTripMs;
+  Version2Strategy::lookAheadRoundTripMs = 0;
   EXPECT_TRUE(s.Rebuild(local, pair.peer(local)));
+  Version2Strategy::lookAheadRoundTripMs = before;
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Version2Pairs,

@@ -51,7 +51,6 @@ void ToggleConnection(Program& program) {
   }
   state.ServerConnection = server;
   SendMessage(state, server, BuildHello(kClientGreeting, static_cast<uint8_t>(state.NetVersion)));
-  state.Greeted(server);
   SendMessage(state, server, BuildFileListGet());
   program.window.SetText(kConnectButton, "Disconnect");
   program.host.RepaintRoleLabels();

@@ -31,8 +31,6 @@ class EngineHost {
   // say speaks the first version only, and is never asked for the messages
   // of the second below.
   virtual int32_t PeerVersion(const CompareJob&) const { return 1; }
-  // The round trip to the job's peer in milliseconds; 0 when unknown.
-  virtual double PeerRoundTripMs(const CompareJob&) const { return 0; }
   // Version 2: the start naming the comparison by the job's fileId, a batch
   // of range checks, and a Get numbered within the job.
   virtual void SendCompareStart2(const CompareJob&) {}

@@ -44,7 +44,6 @@ void Version2Strategy::SendStart(CompareJob& job, EngineHost& host, Tables& tabl
   // before the peer's acceptance arrives.
   job.fileId = NewFileId(tables);
   host.SendCompareStart2(job);
-  startedAt_ = std::chrono::steady_clock::now();
 }
 
 bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
@@ -78,16 +77,12 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range,
   return PartsOf(cuts_, range.level, whole, partLevel);
 }
 
-double Version2Strategy::RoundTripMs(const CompareJob& job, const EngineHost& host) const {
-  double best = std::numeric_limits<double>::infinity();
-  if (host.PeerRoundTripMs(job) > 0) best = host.PeerRoundTripMs(job);
-  if (acceptedAfterMs_ >= 0) best = std::min(best, acceptedAfterMs_);
-  return best;
-}
-
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
-  lookAhead_ = RoundTripMs(job, host) >= kLookAheadRoundTripMs;
+  lookAhead_ = roundTripMs_ >= lookAheadRoundTripMs &&
+               roundTripMs_ != std::numeric_limits<double>::infinity();
   SentBatch batch;
+  batch.sentAt = std::chrono::steady_clock::now();
+  batch.timed = accepted_;
   std::vector<RangeCheck> checks, ahead;
   const auto check = [&](const ChunkRange& r) {
     return RangeCheck{r.start, r.len, RangeHash(DataRange(job.data, r.start, r.len))};
@@ -129,9 +124,7 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
 
 void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFile) {
   if (peerFile == nullptr) return;
-  acceptedAfterMs_ =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_)
-          .count();
+  accepted_ = true;
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
   if (job.remoteFile) job.remoteFile->size = static_cast<int32_t>(peerFile->size);
@@ -191,6 +184,11 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   }
   const SentBatch sent = std::move(it->second);
   sent_.erase(it);
+  if (sent.timed) {
+    const std::chrono::duration<double, std::milli> took =
+        std::chrono::steady_clock::now() - sent.sentAt;
+    roundTripMs_ = std::min(roundTripMs_, took.count());
+  }
   const int64_t peerSize = job.remoteFile ? job.remoteFile->size : 0;
   // An offset the peer's file cannot hold a range at counts as not found.
   const auto decode = [peerSize](int64_t code, int64_t start, int64_t len) {

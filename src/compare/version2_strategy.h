@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -30,7 +31,8 @@ class Version2Strategy : public ComparisonStrategy {
  public:
   // Parts are asked ahead only where a round trip costs more than the bytes
   // of the extra checks would: on a link of at least this many milliseconds.
-  static constexpr double kLookAheadRoundTripMs = 10;
+  // Tests lower it to reach asking ahead over loopback.
+  static inline double lookAheadRoundTripMs = 10;
 
   void SendStart(CompareJob& job, EngineHost& host, Tables& tables) override;
   bool Prepare(CompareJob& job, const Tables& tables) override;
@@ -55,6 +57,8 @@ class Version2Strategy : public ComparisonStrategy {
   struct SentBatch {
     std::vector<Open> ranges;
     std::vector<ChunkRange> ahead;
+    std::chrono::steady_clock::time_point sentAt;
+    bool timed = false;  // sent after the acceptance, so its round trip counts
   };
   // Answers to parts asked ahead, by start: length and found offset.
   using KnownAnswers = std::unordered_map<int64_t, std::pair<int64_t, int64_t>>;
@@ -64,11 +68,11 @@ class Version2Strategy : public ComparisonStrategy {
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
               const KnownAnswers& known);
 
-  // The shortest round trip seen: the greeting's, and from this job's start
-  // to its acceptance; infinite until one is known.
-  double RoundTripMs(const CompareJob& job, const EngineHost& host) const;
-  std::chrono::steady_clock::time_point startedAt_;
-  double acceptedAfterMs_ = -1;
+  // The shortest round trip of a batch sent once the peer had accepted, when
+  // it answers at once; infinite until one is known. (Earlier batches wait
+  // for the peer to read its file, and the acceptance itself for this side.)
+  double roundTripMs_ = std::numeric_limits<double>::infinity();
+  bool accepted_ = false;
   bool lookAhead_ = false;
   ChunkCuts cuts_;
   std::vector<Open> queued_;

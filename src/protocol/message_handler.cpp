@@ -56,7 +56,6 @@ void OnOk(Context& c) {
   auto ok = ReadOk(c.payload);
   if (!ok) return c.Malformed("OK");
   if (ok->acknowledged == CmdHello) {
-    c.state.GreetingAnswered(c.sender.connection);
     // The server's answer to this client's Hello says which version it speaks.
     if (!c.sender.serverRole && ok->value >= 2 && c.state.NetVersion >= 2) {
       c.state.version2Connections.insert(c.sender.connection);

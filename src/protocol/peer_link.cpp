@@ -54,10 +54,6 @@ void PeerHost::SendRangeGet(const CompareJob& job, uint32_t request, int64_t off
               BuildV2Get({static_cast<uint32_t>(job.fileId), request, offset, len}));
 }
 
-double PeerHost::PeerRoundTripMs(const CompareJob& job) const {
-  return state_.RoundTripMs(JobConnection(state_, job));
-}
-
 int32_t PeerHost::PeerVersion(const CompareJob& job) const {
   return state_.ConnectionVersion(JobConnection(state_, job));
 }

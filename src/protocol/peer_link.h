@@ -39,7 +39,6 @@ class PeerHost : public ProtocolHost {
                        std::span<const RangeCheck> checks) override;
   void SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset, int64_t len) override;
   int32_t PeerVersion(const CompareJob& job) const override;
-  double PeerRoundTripMs(const CompareJob& job) const override;
 
   const RequestCounts& requests() const { return requests_; }
 

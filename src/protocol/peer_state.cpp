@@ -16,28 +16,8 @@ int32_t PeerState::ConnectionVersion(ConnectionId connection) const {
   return version2Connections.contains(connection) ? 2 : 1;
 }
 
-void PeerState::Greeted(ConnectionId connection) {
-  greetedAt[connection] = std::chrono::steady_clock::now();
-}
-
-void PeerState::GreetingAnswered(ConnectionId connection) {
-  auto sent = greetedAt.find(connection);
-  if (sent == greetedAt.end()) return;
-  roundTripMs[connection] =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent->second)
-          .count();
-  greetedAt.erase(sent);
-}
-
-double PeerState::RoundTripMs(ConnectionId connection) const {
-  auto known = roundTripMs.find(connection);
-  return known == roundTripMs.end() ? 0 : known->second;
-}
-
 void PeerState::Forget(ConnectionId connection) {
   version2Connections.erase(connection);
-  greetedAt.erase(connection);
-  roundTripMs.erase(connection);
 }
 
 }  // namespace kelpie

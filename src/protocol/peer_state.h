@@ -1,8 +1,6 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <map>
 #include <set>
 
 #include "compare/entries.h"
@@ -26,18 +24,9 @@ struct PeerState {
   int32_t NetVersion = 2;
   // Connections on which both sides have said they speak version 2.
   std::set<ConnectionId> version2Connections;
-  // When this side greeted each connection, and the round trip the answer to
-  // that greeting took.
-  std::map<ConnectionId, std::chrono::steady_clock::time_point> greetedAt;
-  std::map<ConnectionId, double> roundTripMs;
 
   // The protocol version in use on a connection: 2 or 1.
   int32_t ConnectionVersion(ConnectionId connection) const;
-  // Records that this side's Hello went out, then that its answer came.
-  void Greeted(ConnectionId connection);
-  void GreetingAnswered(ConnectionId connection);
-  // The round trip measured on a connection; 0 when unknown.
-  double RoundTripMs(ConnectionId connection) const;
   // Forgets what was learned of a connection that closed.
   void Forget(ConnectionId connection);
 };

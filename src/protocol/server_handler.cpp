@@ -19,7 +19,6 @@ void OnConnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
   state.tables.Clients.Add()->connection = id;
   host.SetClientsLabel(ClientsLabelText(state));
   SendMessage(state, id, BuildHello(kServerGreeting));
-  state.Greeted(id);
 }
 
 void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
