@@ -82,7 +82,7 @@ void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
                roundTripMs_ != std::numeric_limits<double>::infinity();
   SentBatch batch;
   batch.sentAt = std::chrono::steady_clock::now();
-  batch.timed = accepted_;
+  batch.timed = answered_;
   std::vector<RangeCheck> checks, ahead;
   const auto check = [&](const ChunkRange& r) {
     return RangeCheck{r.start, r.len, RangeHash(DataRange(job.data, r.start, r.len))};
@@ -124,7 +124,6 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
 
 void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFile) {
   if (peerFile == nullptr) return;
-  accepted_ = true;
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
   if (job.remoteFile) job.remoteFile->size = static_cast<int32_t>(peerFile->size);
@@ -184,6 +183,7 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   }
   const SentBatch sent = std::move(it->second);
   sent_.erase(it);
+  answered_ = true;
   if (sent.timed) {
     const std::chrono::duration<double, std::milli> took =
         std::chrono::steady_clock::now() - sent.sentAt;

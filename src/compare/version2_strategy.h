@@ -58,7 +58,7 @@ class Version2Strategy : public ComparisonStrategy {
     std::vector<Open> ranges;
     std::vector<ChunkRange> ahead;
     std::chrono::steady_clock::time_point sentAt;
-    bool timed = false;  // sent after the acceptance, so its round trip counts
+    bool timed = false;  // sent once the peer was ready, so its round trip counts
   };
   // Answers to parts asked ahead, by start: length and found offset.
   using KnownAnswers = std::unordered_map<int64_t, std::pair<int64_t, int64_t>>;
@@ -68,11 +68,11 @@ class Version2Strategy : public ComparisonStrategy {
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
               const KnownAnswers& known);
 
-  // The shortest round trip of a batch sent once the peer had accepted, when
-  // it answers at once; infinite until one is known. (Earlier batches wait
-  // for the peer to read its file, and the acceptance itself for this side.)
+  // The shortest round trip of a batch sent once an earlier batch was
+  // answered, so the peer had its index and answers at once; infinite until
+  // one is known. (The first batches wait for the peer to read its file.)
   double roundTripMs_ = std::numeric_limits<double>::infinity();
-  bool accepted_ = false;
+  bool answered_ = false;
   bool lookAhead_ = false;
   ChunkCuts cuts_;
   std::vector<Open> queued_;
