@@ -105,13 +105,14 @@ std::vector<uint8_t> BuildV2Check(uint32_t job, uint32_t batch,
                                   std::span<const RangeCheck> checks) {
   if (checks.size() > UINT16_MAX) return {};
   std::vector<uint8_t> bytes = NewBatch(CmdV2Check, job, batch, checks.size());
-  int64_t end = 0;  // where the entry before ended
+  // Wrapping arithmetic, as the reader's: any start and length round-trip.
+  uint64_t end = 0;  // where the entry before ended
   for (const RangeCheck& check : checks) {
-    PutVarint(bytes, ZigZag(check.start - end));
+    PutVarint(bytes, ZigZag(static_cast<int64_t>(static_cast<uint64_t>(check.start) - end)));
     PutVarint(bytes, static_cast<uint64_t>(check.len));
     bytes.resize(bytes.size() + 8);
     WriteU64(bytes, bytes.size() - 8, check.hash);
-    end = check.start + check.len;
+    end = static_cast<uint64_t>(check.start) + static_cast<uint64_t>(check.len);
   }
   return Finished(std::move(bytes));
 }
