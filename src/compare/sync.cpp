@@ -22,9 +22,13 @@
 //
 // When no range was found at the position, the bytes up to the next offset at
 // which a found range begins (or up to the end of the file) are fetched from
-// the peer with a Get, at most kMaxGetLength bytes at a time so the answer fits
-// one frame; the job waits for the answer, stores it at the position and goes
-// on from there. Only the bytes the local file lacks cross the network.
+// the peer with Gets. How many steps a pass takes, how large a Get may be and
+// how many may be outstanding is the job's strategy's pacing: the first
+// protocol version makes one step a pass and waits for each Get (at most
+// kMaxGetLength bytes, so the answer fits one frame) before the next; the
+// second copies and asks ahead while many large Gets are answered, piece by
+// piece, into their places. The position is where the first outstanding Get
+// still lacks bytes. Only the bytes the local file lacks cross the network.
 //
 // Nothing the peer says is trusted to stay within the buffers: a found range
 // that would run past the new file's end is never copied, an answer stores at
