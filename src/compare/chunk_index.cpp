@@ -2,6 +2,7 @@
 
 #include <bit>
 
+#include "common/zigzag.h"
 #include "compare/content_chunks.h"
 
 namespace kelpie {
@@ -74,16 +75,14 @@ int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget) const {
 
 int64_t FoundCode(int64_t found, int64_t start) {
   if (found < 0) return 0;
-  const auto delta =
-      static_cast<int64_t>(static_cast<uint64_t>(found) - static_cast<uint64_t>(start));
-  const uint64_t zigzag = (static_cast<uint64_t>(delta) << 1) ^ static_cast<uint64_t>(delta >> 63);
-  return static_cast<int64_t>(zigzag + 1);
+  return static_cast<int64_t>(
+      ZigZag(static_cast<int64_t>(static_cast<uint64_t>(found) - static_cast<uint64_t>(start))) +
+      1);
 }
 
 int64_t FoundFromCode(int64_t code, int64_t start) {
   if (code <= 0) return -1;
-  const auto zigzag = static_cast<uint64_t>(code - 1);
-  const int64_t delta = static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1);
+  const int64_t delta = UnZigZag(static_cast<uint64_t>(code - 1));
   const auto found =
       static_cast<int64_t>(static_cast<uint64_t>(start) + static_cast<uint64_t>(delta));
   return found < 0 ? -1 : found;

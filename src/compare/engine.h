@@ -21,8 +21,11 @@ struct Acceptance {
   const FileEntry* entry = nullptr;  // the LocalFiles entry of the new job
 };
 
-// Initiator: sends Compare_Start, appends a job in Requested, reads the local
-// file and cuts it into fingerprinted blocks. Returns the new job.
+// Initiator: appends a job with the strategy of its connection's protocol
+// version, which tells the peer, reads the local file and cuts it into the
+// ranges to check. The job waits in Requested for the peer's acceptance, or,
+// in the second version, which names the job itself, starts Comparing at
+// once. Returns the new job.
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote);
 

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <map>
 
 #include "compare/chunk_index.h"
 #include "compare/comparison_strategy.h"

@@ -70,16 +70,16 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
 // On a slow link the parts of a range that is itself a part are checked in
 // the same batch: a range that is missing is then known down two levels after
 // one round trip, for the price of the checks of parts that turn out found.
-std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range,
-                                                     const ChunkRange& whole) const {
-  if (!lookAhead_ || range.parent == nullptr || range.level == 0) return {};
+std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const ChunkRange& whole,
+                                                     bool lookAhead) const {
+  if (!lookAhead || range.parent == nullptr || range.level == 0) return {};
   int partLevel = 0;
   return PartsOf(cuts_, range.level, whole, partLevel);
 }
 
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
-  lookAhead_ = roundTripMs_ >= lookAheadRoundTripMs &&
-               roundTripMs_ != std::numeric_limits<double>::infinity();
+  const bool lookAhead = roundTripMs_ >= lookAheadRoundTripMs &&
+                         roundTripMs_ != std::numeric_limits<double>::infinity();
   SentBatch batch;
   batch.sentAt = std::chrono::steady_clock::now();
   batch.timed = answered_;
@@ -92,7 +92,7 @@ void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
     const Open& range = queued_[taken];
     const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
                            RecordValue(job, range.record, kBlockLen)};
-    std::vector<ChunkRange> parts = AheadParts(range, whole);
+    std::vector<ChunkRange> parts = AheadParts(range, whole, lookAhead);
     if (taken > 0 && checks.size() + ahead.size() + 1 + parts.size() > kMaxChecksPerBatch) break;
     checks.push_back(check(whole));
     for (const ChunkRange& part : parts)

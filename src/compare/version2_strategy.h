@@ -63,7 +63,8 @@ class Version2Strategy : public ComparisonStrategy {
   // Answers to parts asked ahead, by start: length and found offset.
   using KnownAnswers = std::unordered_map<int64_t, std::pair<int64_t, int64_t>>;
 
-  std::vector<ChunkRange> AheadParts(const Open& range, const ChunkRange& whole) const;
+  std::vector<ChunkRange> AheadParts(const Open& range, const ChunkRange& whole,
+                                     bool lookAhead) const;
   void SendBatch(CompareJob& job, EngineHost& host);
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
               const KnownAnswers& known);
@@ -73,7 +74,6 @@ class Version2Strategy : public ComparisonStrategy {
   // one is known. (The first batches wait for the peer to read its file.)
   double roundTripMs_ = std::numeric_limits<double>::infinity();
   bool answered_ = false;
-  bool lookAhead_ = false;
   ChunkCuts cuts_;
   std::vector<Open> queued_;
   std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number

@@ -135,9 +135,8 @@ void OnAnswerGet(Context& c) {
   if (!answer) return c.Malformed("Compare_BlockAnswer");
   c.Log("'Compare_BlockAnswer' (Get) FileID:" + std::to_string(answer->fileId) +
         " Position:" + std::to_string(answer->start) + " Len:" + std::to_string(answer->len));
-  WalkTable(c.state.tables.CompareJobs, [&](CompareJob& job) {
-    if (job.peer != c.sender.peer || job.fileId != answer->fileId) return;
-    if (job.state != kAwaitingData || !job.remoteFile) return;
+  ForEachInitiatorJob(c, answer->fileId, [&](CompareJob& job) {
+    if (job.state != kAwaitingData) return;
     // Every Get asks from the job's position, and the answer echoes it: an
     // answer for another position is a late one from an aborted run.
     if (answer->start != job.position) return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/zigzag.h"
 #include "transport/frames.h"
 #include "transport/little_endian.h"
 
@@ -52,14 +53,6 @@ std::optional<uint64_t> TakeVarint(std::span<const uint8_t> payload, size_t& at)
     if ((byte & 0x80) == 0) return value;
   }
   return std::nullopt;
-}
-
-uint64_t ZigZag(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-}
-
-int64_t UnZigZag(uint64_t value) {
-  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
 }
 
 // Offsets and lengths are unsigned on the wire; values past what a signed
