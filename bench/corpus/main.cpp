@@ -22,7 +22,7 @@ constexpr char kUsage[] =
 
 void PrintList() {
   for (const PairKind& kind : PairKinds())
-    std::printf("%-10s %s\n", kind.name.c_str(), kind.description.c_str());
+    std::printf("%-13s %s\n", kind.name.c_str(), kind.description.c_str());
 }
 
 bool Parse(int argc, char** argv, PairRequest& request, std::string& pair) {

@@ -9,6 +9,7 @@ bool WriteLogPair(const PairRequest& request);
 bool WriteProsePair(const PairRequest& request);
 bool WriteRecordsPair(const PairRequest& request);
 bool WriteSparsePair(const PairRequest& request);
+bool WriteSparseEditsPair(const PairRequest& request);
 bool WriteSwapPair(const PairRequest& request);
 bool WriteMovedPair(const PairRequest& request);
 bool WriteTarPair(const PairRequest& request);
