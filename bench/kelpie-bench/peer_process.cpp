@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -20,8 +21,22 @@ PeerProcess::PeerProcess(const std::string& program, const std::vector<std::stri
   // child truncates it, giving a stale port.
   ::unlink(logPath.c_str());
   pid_t parent = ::getpid();
+  // Closed by the exec: until then the child's memory is the parent's copy,
+  // which is no part of the peer's.
+  int execed[2] = {-1, -1};
+  bool waitForExec = ::pipe2(execed, O_CLOEXEC) == 0;
   pid_ = ::fork();
-  if (pid_ != 0) return;
+  if (pid_ != 0) {
+    if (waitForExec) {
+      ::close(execed[1]);
+      char byte;
+      while (::read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+      ::close(execed[0]);
+    }
+    if (pid_ > 0) anon_ = std::make_unique<AnonPeak>(pid_);
+    return;
+  }
   // A bench killed before it could stop its children takes them with it,
   // at once: a peer deep in a comparison can take long to notice SIGTERM.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -61,6 +76,7 @@ int PeerProcess::WaitForListeningPort(double timeoutSeconds) {
 
 int64_t PeerProcess::Stop() {
   if (pid_ <= 0) return 0;
+  if (anon_) peakAnonKib_ = anon_->Stop();
   ::kill(pid_, SIGTERM);
   int status = 0;
   struct rusage usage {};
