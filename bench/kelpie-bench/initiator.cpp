@@ -1,10 +1,13 @@
 #include "initiator.h"
 
+#include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
 
+#include "anon_peak.h"
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
@@ -70,6 +73,18 @@ void StartPeer(const RunSetup& setup, const std::string& role, const std::string
       std::make_unique<PeerProcess>(setup.peerProgram, args, setup.workDir + "/peer.log");
 }
 
+// True once a synchronising job has rebuilt half the peer's file.
+bool HalfRebuilt(const Program& program) {
+  for (const CompareJob& job : program.state.tables.CompareJobs) {
+    bool synchronising = job.state == kSynchronising || job.state == kAwaitingData;
+    if (synchronising && job.remoteFile &&
+        2 * static_cast<int64_t>(job.position) >= static_cast<int64_t>(job.remoteFile->size)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The initiator listens; the peer connects, through the proxy when there is one.
 std::string ConnectAsServer(Initiator& me, const RunSetup& setup, Children& children) {
   std::string error = ListenOn(me.program_, me.window_, 0);
@@ -82,11 +97,14 @@ std::string ConnectAsServer(Initiator& me, const RunSetup& setup, Children& chil
 
 // The peer listens; the initiator connects, through the proxy when there is one.
 std::string ConnectAsClient(Initiator& me, const RunSetup& setup, Children& children) {
-  StartPeer(setup, "--listen", "0", children);
-  int port = children.peer->WaitForListeningPort(60);
-  if (port == 0) return "kelpie-peer did not start";
-  port = DelayedPort(setup, port, children.proxy);
-  if (port == 0) return "kelpie-delay-proxy did not start";
+  int port = setup.peerPort;
+  if (port == 0) {
+    StartPeer(setup, "--listen", "0", children);
+    port = children.peer->WaitForListeningPort(60);
+    if (port == 0) return "kelpie-peer did not start";
+    port = DelayedPort(setup, port, children.proxy);
+    if (port == 0) return "kelpie-delay-proxy did not start";
+  }
   return ConnectTo(me.program_, me.window_, "127.0.0.1", port);
 }
 
@@ -111,16 +129,42 @@ std::string CompareAndSynchronise(Initiator& me, const RunSetup& setup, RunResul
 
   me.Select(kJobList, 0);
   me.window_.QueueSaveFileAnswer(setup.savePath);
+  const Network& network = me.program_.state.network;
+  int64_t receivedBefore = network.BytesReceived();
   start = Clock::now();
-  if (!me.Use(kSyncButton, [&] { return me.saved_; })) return "synchronisation did not finish";
+  bool done = me.Use(kSyncButton, [&] {
+    result.killed = setup.killHalfway && !me.saved_ && HalfRebuilt(me.program_);
+    return me.saved_ || result.killed;
+  });
   result.syncSeconds = SecondsSince(start);
-  return "";
+  result.syncReceived = network.BytesReceived() - receivedBefore;
+  return done ? "" : "synchronisation did not finish";
+}
+
+// Peak memory of both sides: the peer's from its exit when this run started
+// it, else what the kernel and the sampler saw of it so far.
+void TakePeaks(AnonPeak& self, Children& children, AnonPeak* attachedPeer, pid_t peerPid,
+               RunResult& result) {
+  if (children.peer) {
+    result.peerPeakKb = children.peer->Stop();
+    result.peerPeakAnonKb = children.peer->PeakAnonKib();
+  } else if (attachedPeer) {
+    result.peerPeakKb = StatusKib(peerPid, "VmHWM");
+    result.peerPeakAnonKb = attachedPeer->Stop();
+  }
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  result.initiatorPeakKb = usage.ru_maxrss;
+  result.initiatorPeakAnonKb = self.Stop();
 }
 
 }  // namespace
 
-RunResult RunComparison(const RunSetup& setup) {
+RunResult RunComparison(const RunSetup& setup, const RunReport& report) {
   RunResult result;
+  AnonPeak self(::getpid());
+  std::unique_ptr<AnonPeak> attachedPeer;
+  if (setup.peerPort > 0) attachedPeer = std::make_unique<AnonPeak>(setup.peerPid);
   Children children;
   {
     Initiator me(setup.timeoutSeconds);
@@ -130,12 +174,17 @@ RunResult RunComparison(const RunSetup& setup) {
     result.gets = me.program_.host.requests().gets;
     result.wireSent = me.program_.state.network.BytesSent();
     result.wireReceived = me.program_.state.network.BytesReceived();
+    if (result.killed) {
+      // Gone before the program closes anything, as after a real kill.
+      TakePeaks(self, children, attachedPeer.get(), setup.peerPid, result);
+      report(result);
+      ::kill(::getpid(), SIGKILL);
+    }
   }
-  if (children.peer) result.peerPeakKb = children.peer->Stop();
-  struct rusage usage {};
-  ::getrusage(RUSAGE_SELF, &usage);
-  result.initiatorPeakKb = usage.ru_maxrss;
+  TakePeaks(self, children, attachedPeer.get(), setup.peerPid, result);
   result.match = result.error.empty() && SameContent(setup.savePath, setup.peerPath);
+  result.savedDiskBytes = DiskBytes(setup.savePath);
+  report(result);
   return result;
 }
 

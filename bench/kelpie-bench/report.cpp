@@ -38,7 +38,14 @@ std::string JsonLine(const RunLabel& label, const RunResult& result) {
   line += ",\"wire_bytes_received\":" + std::to_string(result.wireReceived);
   line += ",\"initiator_peak_rss_kib\":" + std::to_string(result.initiatorPeakKb);
   line += ",\"peer_peak_rss_kib\":" + std::to_string(result.peerPeakKb);
+  line += ",\"initiator_peak_anon_kib\":" + std::to_string(result.initiatorPeakAnonKb);
+  line += ",\"peer_peak_anon_kib\":" + std::to_string(result.peerPeakAnonKb);
+  line += ",\"sync_wire_bytes_received\":" + std::to_string(result.syncReceived);
+  line += ",\"peer_disk_bytes\":" + std::to_string(label.peerDiskBytes);
+  line += ",\"saved_disk_bytes\":" + std::to_string(result.savedDiskBytes);
   line += ",\"match\":" + std::string(result.match ? "true" : "false");
+  if (!label.run.empty()) line += ",\"run\":" + Quoted(label.run);
+  if (result.killed) line += ",\"killed\":true";
   if (!result.error.empty()) line += ",\"error\":" + Quoted(result.error);
   return line + "}";
 }

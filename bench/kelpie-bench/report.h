@@ -13,6 +13,8 @@ struct RunLabel {
   int64_t peerBytes = 0;
   int netVersion = 2;
   int rttMs = 0;
+  int64_t peerDiskBytes = 0;  // st_blocks * 512 of the peer's file
+  std::string run;            // with --interrupt: "interrupted" or "rerun"
 };
 
 // One JSON object on one line.

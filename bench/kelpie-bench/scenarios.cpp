@@ -123,4 +123,9 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
 }
 
+int64_t DiskBytes(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? int64_t{info.st_blocks} * 512 : -1;
+}
+
 }  // namespace kelpie::bench

@@ -18,5 +18,8 @@ bool WriteScenario(const std::string& name, int64_t size, const std::string& loc
 bool SameContent(const std::string& a, const std::string& b);
 
 int64_t FileSize(const std::string& path);
+// Disk space the file takes (st_blocks * 512): less than its size when it
+// has holes. -1 when it does not exist.
+int64_t DiskBytes(const std::string& path);
 
 }  // namespace kelpie::bench

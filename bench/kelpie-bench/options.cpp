@@ -1,0 +1,86 @@
+#include "options.h"
+
+#include <cstdlib>
+
+#include "../corpus/pairs.h"
+#include "scenarios.h"
+
+namespace kelpie::bench {
+
+const char kUsage[] =
+    "Usage: kelpie-bench [OPTIONS] LOCAL PEER\n"
+    "       kelpie-bench [OPTIONS] --scenario NAME|all [--size BYTES]\n"
+    "Options: [--initiator server|client|both] [--timeout SECONDS] [--netversion 1|2]\n"
+    "         [--rtt-ms N] [--interrupt]\n"
+    "\n"
+    "Starts kelpie-peer offering PEER, plays the initiator offering LOCAL in its own\n"
+    "process, drives Connect, Compare, Syncronize and the save, checks the saved file\n"
+    "against PEER and prints one JSON line per run. --scenario makes the pair first:\n"
+    "identical, edit, insert, delete, append, disjoint (all: these six) or any pair of\n"
+    "kelpie-corpus --list; sparse-edits defaults to 8 GiB.\n"
+    "--interrupt kills each initiator (SIGKILL) halfway through the synchronisation\n"
+    "and runs it again against the same peer (client initiator only). --netversion\n"
+    "holds both sides to that protocol version (default 2); --rtt-ms N puts\n"
+    "kelpie-delay-proxy between them, so every round trip costs N ms. Exit status 0\n"
+    "when every run matched, 1 otherwise, 2 for bad arguments.\n";
+
+namespace {
+
+bool KnownScenario(const std::string& name) {
+  return FindPair(name) != nullptr;
+}
+
+}  // namespace
+
+int64_t DefaultSize(const std::string& scenario) {
+  if (scenario == "sparse-edits") return int64_t{8} << 30;
+  return 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (arg == "--initiator" && hasValue) {
+      std::string v = argv[++i];
+      if (v != "server" && v != "client" && v != "both") return false;
+      o.initiators =
+          v == "both" ? std::vector<std::string>{"client", "server"} : std::vector<std::string>{v};
+    } else if (arg == "--scenario" && hasValue) {
+      std::string v = argv[++i];
+      o.scenarios = v == "all" ? ScenarioNames() : std::vector<std::string>{v};
+    } else if (arg == "--size" && hasValue) {
+      o.size = std::atoll(argv[++i]);
+      if (o.size <= 0) return false;
+    } else if (arg == "--timeout" && hasValue) {
+      o.timeout = std::atof(argv[++i]);
+    } else if (arg == "--netversion" && hasValue) {
+      o.netVersion = std::atoi(argv[++i]);
+      if (o.netVersion != 1 && o.netVersion != 2) return false;
+    } else if (arg == "--rtt-ms" && hasValue) {
+      o.rttMs = std::atoi(argv[++i]);
+      if (o.rttMs < 0) return false;
+    } else if (arg == "--interrupt") {
+      o.interrupt = true;
+    } else if (!arg.starts_with("-")) {
+      files.push_back(arg);
+    } else {
+      return false;
+    }
+  }
+  // The killed initiator's peer must outlive it, listening for the rerun.
+  if (o.interrupt && o.initiators != std::vector<std::string>{"client"}) return false;
+  if (!o.scenarios.empty()) {
+    for (const std::string& name : o.scenarios) {
+      if (!KnownScenario(name) || (o.size == 0 && DefaultSize(name) == 0)) return false;
+    }
+    return files.empty();
+  }
+  if (files.size() != 2) return false;
+  o.local = files[0];
+  o.peer = files[1];
+  return true;
+}
+
+}  // namespace kelpie::bench
