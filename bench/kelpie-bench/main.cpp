@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../corpus/pairs.h"
+#include "clients.h"
 #include "initiator.h"
 #include "interrupted.h"
 #include "options.h"
@@ -32,6 +33,10 @@ bool MakePair(const std::string& scenario, int64_t size, const RunSetup& setup) 
 bool RunScenario(const Options& o, const std::string& scenario, const std::string& work,
                  bool& allMatched) {
   int64_t size = o.size > 0 ? o.size : DefaultSize(scenario);
+  if (scenario == "clients") {
+    allMatched = RunClients(o, size, work) && allMatched;
+    return true;
+  }
   RunSetup setup{.localPath = o.local,
                  .peerPath = o.peer,
                  .savePath = work + "/saved.bin",

@@ -16,6 +16,7 @@ struct Options {
   int netVersion = 2;
   int rttMs = 0;
   bool interrupt = false;  // kill each run halfway through, then run it again
+  int clients = 0;         // the clients scenario's connections; 0: as many as a server takes
 };
 
 extern const char kUsage[];

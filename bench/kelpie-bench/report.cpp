@@ -50,4 +50,21 @@ std::string JsonLine(const RunLabel& label, const RunResult& result) {
   return line + "}";
 }
 
+std::string ClientsJsonLine(const ClientsResult& result) {
+  std::string line = "{\"scenario\":\"clients\"";
+  line += ",\"clients\":" + std::to_string(result.clients);
+  line += ",\"client_processes\":" + std::to_string(result.processes);
+  line += ",\"server_bytes\":" + std::to_string(result.serverBytes);
+  line += ",\"local_bytes\":" + std::to_string(result.localBytes);
+  line += ",\"netversion\":" + std::to_string(result.netVersion);
+  line += ",\"rtt_ms\":" + std::to_string(result.rttMs);
+  line += ",\"seconds\":" + Seconds(result.seconds);
+  line += ",\"saved_matching\":" + std::to_string(result.matched);
+  line += ",\"server_peak_rss_kib\":" + std::to_string(result.serverPeakKb);
+  line += ",\"server_peak_anon_kib\":" + std::to_string(result.serverPeakAnonKb);
+  line += ",\"match\":" + std::string(result.matched == result.clients ? "true" : "false");
+  if (!result.error.empty()) line += ",\"error\":" + Quoted(result.error);
+  return line + "}";
+}
+
 }  // namespace kelpie::bench

@@ -17,7 +17,23 @@ struct RunLabel {
   std::string run;            // with --interrupt: "interrupted" or "rerun"
 };
 
+// The clients scenario: one server, many clients at once.
+struct ClientsResult {
+  int clients = 0;
+  int processes = 0;  // the clients' processes
+  int64_t serverBytes = 0;
+  int64_t localBytes = 0;  // each client's copy
+  int netVersion = 2;
+  int rttMs = 0;
+  double seconds = 0;  // first Compare click to the last save
+  int matched = 0;     // saved files equal to the server's
+  int64_t serverPeakKb = 0;
+  int64_t serverPeakAnonKb = 0;
+  std::string error;
+};
+
 // One JSON object on one line.
 std::string JsonLine(const RunLabel& label, const RunResult& result);
+std::string ClientsJsonLine(const ClientsResult& result);
 
 }  // namespace kelpie::bench
