@@ -118,6 +118,7 @@ void RunCrowds(Crowds& crowds, ClientsResult& result) {
   crowds.go[1] = -1;
   if (!Gather(crowds) && result.error.empty()) result.error = "not every client saved";
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (StopRequested()) result.error = "stopped";
 }
 
 // Waits for the client processes to exit; with stop, or on a stop request,
@@ -199,7 +200,7 @@ bool RunClients(const Options& o, int64_t size, const std::string& work) {
   std::filesystem::remove(serverPath);
   std::printf("%s\n", ClientsJsonLine(result).c_str());
   std::fflush(stdout);
-  return result.matched == o.clients;
+  return result.error.empty() && result.matched == o.clients;
 }
 
 }  // namespace kelpie::bench

@@ -12,7 +12,7 @@ namespace kelpie::bench {
 // the middle and, all at once, compare, synchronise and save. Prints one JSON
 // line: the time from the first Compare click to the last save, how many
 // saved files equal the server's, and the server's peak memory. True when
-// all of them do.
+// every client saved a file equal to the server's.
 bool RunClients(const Options& o, int64_t size, const std::string& work);
 
 }  // namespace kelpie::bench

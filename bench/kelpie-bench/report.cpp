@@ -62,7 +62,8 @@ std::string ClientsJsonLine(const ClientsResult& result) {
   line += ",\"saved_matching\":" + std::to_string(result.matched);
   line += ",\"server_peak_rss_kib\":" + std::to_string(result.serverPeakKb);
   line += ",\"server_peak_anon_kib\":" + std::to_string(result.serverPeakAnonKb);
-  line += ",\"match\":" + std::string(result.matched == result.clients ? "true" : "false");
+  bool match = result.error.empty() && result.matched == result.clients;
+  line += ",\"match\":" + std::string(match ? "true" : "false");
   if (!result.error.empty()) line += ",\"error\":" + Quoted(result.error);
   return line + "}";
 }
