@@ -12,6 +12,7 @@
 #include "compare/range_search.h"
 #include "protocol/messages.h"
 #include "support/engine_pair.h"
+#include "support/job_bytes.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -114,7 +115,7 @@ TEST_P(InitialRanges, CutEveryMaxBlockSizeWithFingerprints) {
   EXPECT_EQ(job.state, kRequested);
   EXPECT_EQ(job.fileId, 0);
   EXPECT_EQ(job.peer, 9);
-  EXPECT_EQ(job.data, bytes);
+  EXPECT_EQ(Bytes(job.data), bytes);
 
   std::vector<Block> expected;
   int32_t start = 0;
@@ -146,7 +147,7 @@ TEST_F(Initiator, UnreadableLocalFileIsComparedAsZeros) {
   local_.path = (dir_.path() / "missing.bin").string();
   local_.size = 3000;
   CompareJob& job = *StartComparison(tables_, host_, local_, FileEntry{"/peer", 1, "", 0, 0});
-  EXPECT_EQ(job.data, std::vector<uint8_t>(3000, 0));
+  EXPECT_EQ(Bytes(job.data), std::vector<uint8_t>(3000, 0));
   EXPECT_EQ(Blocks(job), (std::vector<Block>{{kNext, 0, 3000, 0}}));
 }
 
@@ -400,10 +401,19 @@ TEST_F(Responder, AcceptedJobHoldsTheFileUnderTheEntrysNumber) {
   EXPECT_EQ(first.job->peer, 7);
   EXPECT_FALSE(first.job->remoteFile);
   EXPECT_FALSE(first.job->blocks);
-  EXPECT_EQ(first.job->data, bytes);
+  EXPECT_EQ(Bytes(first.job->data), bytes);
   EXPECT_EQ(first.job->fileId, entry.fileId);
   EXPECT_EQ(second.job->fileId, entry.fileId);
   EXPECT_EQ(tables_.CompareJobs.Count(), 2);
+  // One view of the file serves both, and lives until the last job goes.
+  EXPECT_EQ(first.job->loaded, second.job->loaded);
+  EXPECT_EQ(first.job->data.data(), second.job->data.data());
+  std::weak_ptr<LoadedFile> shared = first.job->loaded;
+  CompareJob* second_job = second.job;
+  ASSERT_TRUE(tables_.CompareJobs.MakeCurrent(first.job) && tables_.CompareJobs.Delete());
+  EXPECT_FALSE(shared.expired());
+  ASSERT_TRUE(tables_.CompareJobs.MakeCurrent(second_job) && tables_.CompareJobs.Delete());
+  EXPECT_TRUE(shared.expired());
 }
 
 TEST_F(Responder, FirstEntryWithThePathWinsAndGetsANumber) {

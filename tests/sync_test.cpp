@@ -18,6 +18,7 @@
 #include "compare/range_search.h"
 #include "protocol/messages.h"
 #include "support/engine_pair.h"
+#include "support/job_bytes.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -87,7 +88,7 @@ class Sync : public ::testing::Test {
   // returns the Gets in order.
   std::vector<Range> Synchronise(CompareJob& job, const std::vector<uint8_t>& peer) {
     CompareJob responder;
-    responder.data = peer;
+    SetJobData(responder, peer);
     std::vector<Range> gets;
     for (int step = 0; step < 100000 && job.state != kIdle; ++step) {
       SyncStep(job, host_);
@@ -101,6 +102,14 @@ class Sync : public ::testing::Test {
 
   std::string SavePath(const std::string& name) { return (dir_.path() / name).string(); }
 
+  // Files being assembled beside the local one.
+  int TemporaryFiles() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+      count += entry.path().filename().string().starts_with(".") ? 1 : 0;
+    return count;
+  }
+
   TempDir dir_;
   Tables tables_;
   QueueingHost host_{tables_, kServerConnection};
@@ -111,19 +120,21 @@ TEST_F(Sync, StartNeedsAnIdleJobWithARemoteFile) {
   responder.state = kIdle;
   StartSynchronisation(responder);
   EXPECT_EQ(responder.state, kIdle);
-  EXPECT_TRUE(responder.newData.empty());
+  EXPECT_EQ(responder.rebuilt, nullptr);
 
   CompareJob& job = Compared(RandomBytes(100, 1), 300, [](int32_t, int32_t) { return -1; });
   job.state = kComparing;
   StartSynchronisation(job);
   EXPECT_EQ(job.state, kComparing);
   job.state = kIdle;
-  job.newData.assign(50, 0xAB);
+  StartSynchronisation(job);
+  job.rebuilt->Write(0, std::vector<uint8_t>(50, 0xAB));
+  job.state = kIdle;
   job.position = 50;
   StartSynchronisation(job);
   EXPECT_EQ(job.state, kSynchronising);
   EXPECT_EQ(job.position, 0);
-  EXPECT_EQ(job.newData, std::vector<uint8_t>(300, 0));
+  EXPECT_EQ(NewBytes(job), std::vector<uint8_t>(300, 0));
 }
 
 TEST_F(Sync, CopiesFoundRangesAndFetchesTheGapsBetweenThem) {
@@ -141,13 +152,13 @@ TEST_F(Sync, CopiesFoundRangesAndFetchesTheGapsBetweenThem) {
   EXPECT_EQ(job.state, kAwaitingData);
   SyncStep(job, host_);  // RunComparisons would not call it; nothing changes meanwhile
   CompareJob responder;
-  responder.data = peer;
+  SetJobData(responder, peer);
   StoreRangeAnswer(job, host_, ServeRange(responder, 1024, 512));
   EXPECT_EQ(job.state, kSynchronising);
   EXPECT_EQ(job.position, 1536);
   SyncStep(job, host_);
   EXPECT_EQ(job.position, 2048);
-  EXPECT_EQ(job.newData, peer);
+  EXPECT_EQ(NewBytes(job), peer);
 }
 
 TEST_F(Sync, AsksForAtMost32753BytesAtATime) {
@@ -171,7 +182,7 @@ TEST_F(Sync, SplitRangeFoundWholeIsCopiedWhole) {
   StoreRangeAnswer(job, host_, std::span(peer).first(100));
   SyncStep(job, host_);
   EXPECT_EQ(job.position, 2148);
-  EXPECT_EQ(job.newData, peer);
+  EXPECT_EQ(NewBytes(job), peer);
 }
 
 TEST_F(Sync, EmptyRangeNeverMatches) {
@@ -191,7 +202,7 @@ TEST_P(ImpossibleFound, IsNotCopied) {
   StartSynchronisation(job);
   SyncStep(job, host_);
   EXPECT_EQ(TakeGet(), (Range{0, 2000}));
-  EXPECT_EQ(job.newData, std::vector<uint8_t>(2000, 0));
+  EXPECT_EQ(NewBytes(job), std::vector<uint8_t>(2000, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Offsets, ImpossibleFound, ::testing::Values(1001, 1999, INT32_MAX, -7));
@@ -221,7 +232,7 @@ class Serve : public ::testing::TestWithParam<ServeCase> {};
 TEST_P(Serve, GivesOnlyBytesThatExist) {
   const ServeCase& c = GetParam();
   CompareJob job;
-  job.data = RandomBytes(static_cast<size_t>(c.dataSize), 7);
+  SetJobData(job, RandomBytes(static_cast<size_t>(c.dataSize), 7));
   std::span<const uint8_t> served = ServeRange(job, c.start, c.len);
   ASSERT_EQ(served.size(), static_cast<size_t>(c.servedLen));
   if (c.servedLen > 0) {
@@ -250,10 +261,11 @@ TEST_F(Sync, AnswerLongerThanTheRoomStoresOnlyWhatFits) {
   std::vector<uint8_t> answer(5000, 0xEE);
   StoreRangeAnswer(job, host_, answer);
   EXPECT_EQ(job.position, 300);
-  EXPECT_EQ(job.newData.size(), 300u);
-  EXPECT_EQ(job.newData[249], 0);
-  EXPECT_EQ(job.newData[250], 0xEE);
-  EXPECT_EQ(job.newData[299], 0xEE);
+  const std::vector<uint8_t> rebuilt = NewBytes(job);
+  EXPECT_EQ(rebuilt.size(), 300u);
+  EXPECT_EQ(rebuilt[249], 0);
+  EXPECT_EQ(rebuilt[250], 0xEE);
+  EXPECT_EQ(rebuilt[299], 0xEE);
   EXPECT_EQ(job.state, kSynchronising);
 }
 
@@ -314,7 +326,7 @@ TEST_F(Sync, SavesWhereTheUserSaysAndReleasesTheBuffer) {
   EXPECT_EQ(host_.proposals, std::vector<std::string>{job.localFile.path});
   EXPECT_EQ(host_.Count("Syncronison complete!"), 1);
   EXPECT_EQ(job.state, kIdle);
-  EXPECT_EQ(job.newData.capacity(), 0u);
+  EXPECT_EQ(job.rebuilt, nullptr);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
 }
 
@@ -324,13 +336,13 @@ TEST_F(Sync, CancelWritesNothingAndCanStartOver) {
   StartSynchronisation(job);
   Synchronise(job, peer);
   EXPECT_EQ(job.state, kIdle);
-  EXPECT_EQ(job.newData, peer);  // kept after a cancel
+  EXPECT_EQ(job.rebuilt, nullptr);  // dropped with its temporary file
   EXPECT_EQ(host_.Count("Syncronison complete!"), 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
 
   host_.savePath = SavePath("second.bin");
   StartSynchronisation(job);
-  EXPECT_EQ(job.newData, std::vector<uint8_t>(3000, 0));
+  EXPECT_EQ(NewBytes(job), std::vector<uint8_t>(3000, 0));
   Synchronise(job, peer);
   EXPECT_EQ(ReadFileBytes(host_.savePath), peer);
 }
@@ -387,7 +399,8 @@ TEST_P(FailedCreate, LogsCouldNotOpenAndLeavesNoFile) {
   EXPECT_EQ(host_.Count("Couldn't open file!"), 1);
   EXPECT_EQ(host_.Count("Syncronison complete!"), 0);
   EXPECT_EQ(job.state, kIdle);
-  EXPECT_EQ(job.newData, peer);
+  EXPECT_EQ(job.rebuilt, nullptr);
+  EXPECT_EQ(TemporaryFiles(), 0);
   EXPECT_FALSE(fs::exists(folder + "/out.bin"));
   if (fs::is_directory(folder)) {
     EXPECT_TRUE(fs::is_empty(folder));
@@ -424,16 +437,40 @@ TEST_F(Sync, FailedWriteKeepsTheOldFileAndRemovesTheTemporaryOne) {
   CompareJob& job = ComparedWith(RandomBytes(1000, 18), peer);
   std::vector<uint8_t> old = {9, 9, 9};
   host_.savePath = dir_.Write("existing.bin", old);
-  StartSynchronisation(job);
   {
+    // No room for the peer's file at all.
     FileSizeLimit limit(20000);
-    Synchronise(job, peer);
+    EXPECT_FALSE(StartSynchronisation(job));
   }
+  EXPECT_EQ(job.state, kIdle);
+  EXPECT_EQ(TemporaryFiles(), 0);
+
+  // The assembled file loses its pages under the mapping, as on a full disk.
+  ASSERT_TRUE(StartSynchronisation(job));
+  ASSERT_EQ(TemporaryFiles(), 1);
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    if (entry.path().filename().string().starts_with(".")) fs::resize_file(entry.path(), 0);
+  }
+  Synchronise(job, peer);
   EXPECT_EQ(host_.Count("Couldn't write file!"), 1);
   EXPECT_EQ(host_.Count("Syncronison complete!"), 0);
   EXPECT_EQ(ReadFileBytes(host_.savePath), old);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
-  EXPECT_EQ(job.newData, peer);
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+TEST_F(Sync, ZeroPagesOfTheRebuiltFileStayHoles) {
+  std::vector<uint8_t> peer(1 << 20, 0);
+  const std::vector<uint8_t> island = RandomBytes(5000, 19);
+  std::copy(island.begin(), island.end(), peer.begin() + 300000);
+  CompareJob& job = ComparedWith(RandomBytes(1000, 20), peer);
+  host_.savePath = SavePath("sparse.bin");
+  ASSERT_TRUE(StartSynchronisation(job));
+  Synchronise(job, peer);
+  EXPECT_EQ(ReadFileBytes(host_.savePath), peer);
+  struct stat info {};
+  ASSERT_EQ(::stat(host_.savePath.c_str(), &info), 0);
+  // The island touches three pages; a few more for the file system's own use.
+  EXPECT_LE(info.st_blocks * 512, 64 * 1024);
 }
 
 }  // namespace

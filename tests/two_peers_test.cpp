@@ -229,7 +229,7 @@ TEST_F(TwoPeers, GetOutsideTheFileIsServedOnlyWithinIt) {
     EXPECT_TRUE(std::equal(answer->data.begin(), answer->data.end(), peer.begin() + r.from));
     pair_.server.host.outbox.clear();
   }
-  EXPECT_EQ(pair_.server.tables.CompareJobs.At(0)->data, peer);
+  EXPECT_TRUE(std::ranges::equal(pair_.server.tables.CompareJobs.At(0)->data, peer));
 }
 
 TEST_F(TwoPeers, OversizedAnswerStoresOnlyWhatFits) {

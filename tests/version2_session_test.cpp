@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "compare/version2_strategy.h"
@@ -215,6 +216,37 @@ INSTANTIATE_TEST_SUITE_P(Pairs, MixedVersions,
                                            Mixed{"Server2Client1_ServerStarts", 2, 1, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A file truncated by another program under a job, on either side and in
+// either version: the job ends with a log line and nothing is saved.
+class ShrunkFile : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(ShrunkFile, EndsTheJobAndSavesNothing) {
+  const auto [version, responderSide] = GetParam();
+  Session s(version, version, true);
+  ASSERT_TRUE(s.connected);
+  const Bytes peer = Pairs()[2].peer(Base());
+  const std::string localPath = s.dir.Write("local.bin", Base());
+  const std::string peerPath = s.dir.Write("peer.bin", peer);
+  s.server.Offer(peerPath);
+  s.client.Offer(localPath);
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.window.RowCount(kServerFiles) == 1; }));
+  ASSERT_TRUE(s.client.CompareRows(0, 0));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.Logged("Comparison finished!"); }));
+  const std::string& shrunk = responderSide ? peerPath : localPath;
+  std::filesystem::resize_file(shrunk, 1000);
+  EXPECT_FALSE(s.Synchronise(peer));
+  TestPeer& noticing = responderSide ? s.server : s.client;
+  EXPECT_TRUE(noticing.Logged("File changed while in use, job ended: " + shrunk));
+  if (responderSide) {
+    EXPECT_TRUE(s.client.Logged("Syncronison stopped: the peer sent no data!"));
+  }
+  EXPECT_FALSE(s.client.Logged("Syncronison complete!"));
+  EXPECT_FALSE(std::filesystem::exists(s.saved()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, ShrunkFile,
+                         ::testing::Combine(::testing::Values(1, 2), ::testing::Bool()));
+
 // The peer's data changes under the job after it was fingerprinted: the
 // rebuilt file does not match its SHA-256 and nothing is written.
 TEST(Version2Session, ARebuiltFileThatDiffersFromThePeersIsNotSaved) {
@@ -229,8 +261,13 @@ TEST(Version2Session, ARebuiltFileThatDiffersFromThePeersIsNotSaved) {
   ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.window.RowCount(kServerFiles) == 1; }));
   ASSERT_TRUE(s.client.CompareRows(0, 0));
   ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.Logged("Comparison finished!"); }));
-  // The inserted bytes are fetched, and they are no longer what was hashed.
-  s.server.Job(0)->data[300010] ^= 0xFF;
+  // The inserted bytes are fetched, and the peer's file changes in place
+  // before they are: they are no longer what was hashed.
+  {
+    std::fstream file(peerPath, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(300010);
+    file.put(static_cast<char>(peer[300010] ^ 0xFF));
+  }
   s.client.window.SelectRow(kJobList, 0);
   RunPasses({&s.client}, 1);
   s.client.AnswerSaveWith(s.saved());

@@ -6,6 +6,7 @@
 #include "compare/sync.h"
 #include "protocol/messages_v2.h"
 #include "support/engine_pair.h"
+#include "support/job_bytes.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -91,8 +92,8 @@ TEST_F(Version2Initiator, StoresOnlyPiecesThatContinueAnOutstandingGet) {
   EXPECT_TRUE(StoreRangePiece(*job_, host_, {get.request, 100, 49'900, true, {}}));
   EXPECT_EQ(job_->position, 50'000);
   EXPECT_TRUE(job_->pendingGets.empty());
-  EXPECT_EQ(job_->newData[99], 0xAB);
-  EXPECT_EQ(job_->newData[100], 0);
+  EXPECT_EQ(NewBytes(*job_)[99], 0xAB);
+  EXPECT_EQ(NewBytes(*job_)[100], 0);
 }
 
 }  // namespace

@@ -74,7 +74,9 @@ void SynchronizeOrAbort(Program& program) {
   CompareJob* job = program.state.tables.CompareJobs.Select(row);
   if (job == nullptr) return;
   if (job->state == kIdle) {
-    StartSynchronisation(*job);
+    // No room for the peer's file beside the local one (a size limit, a
+    // full disk): said as when the save cannot create its file.
+    if (!StartSynchronisation(*job)) program.host.AddLog("Couldn't open file!");
   } else {
     AbortJob(*job, program.host);
   }

@@ -64,7 +64,7 @@ void SettleActiveBlock(CompareJob& job) {
 
 }  // namespace
 
-std::span<const uint8_t> DataRange(const std::vector<uint8_t>& data, int64_t start, int64_t len) {
+std::span<const uint8_t> DataRange(std::span<const uint8_t> data, int64_t start, int64_t len) {
   const auto size = static_cast<int64_t>(data.size());
   if (start < 0 || len <= 0 || start >= size) return {};
   const int64_t end = std::min(size, start + len);

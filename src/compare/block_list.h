@@ -8,7 +8,7 @@
 namespace kelpie {
 
 // The bytes of data in [start, start + len), cut to what data holds.
-std::span<const uint8_t> DataRange(const std::vector<uint8_t>& data, int64_t start, int64_t len);
+std::span<const uint8_t> DataRange(std::span<const uint8_t> data, int64_t start, int64_t len);
 
 // A field of one block record, read without moving the list's cursor.
 int32_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field);

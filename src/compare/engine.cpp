@@ -7,7 +7,6 @@
 
 #include "compare/block_list.h"
 #include "compare/fingerprint.h"
-#include "compare/job_loader.h"
 #include "compare/sync.h"
 
 // How two copies of a file are compared.
@@ -18,7 +17,7 @@
 // (version2_strategy.cpp) cuts ranges by content, checks many at once and
 // settles a range found anywhere whole.
 //
-// The initiator reads its local file into memory and cuts it into ranges of
+// The initiator maps its local file (loaded_files.h) and cuts it into ranges of
 // MaxBlockSize bytes. It checks one range at a time: the check carries the
 // range's offset, length, first four bytes (StartLong) and MD5, and the
 // responder answers with the offset at which its own copy holds the same
@@ -39,6 +38,8 @@
 
 namespace kelpie {
 namespace {
+
+constexpr char kFileChangedLine[] = "File changed while in use, job ended: ";
 
 // Unique across every program in the process; never 0.
 uint64_t NextJobSerial() {
@@ -67,7 +68,13 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
   job.strategy->SendStart(job, host, tables);
   // An unreadable file is compared as zeros; the synchronisation then fetches
   // whatever of the peer's file they do not match.
-  LoadFileData(job.localFile.path, job.localFile.size, job.data);
+  job.loaded = tables.loadedFiles.Open(job.localFile.path, job.localFile.size);
+  if (!job.loaded) {
+    job.loaded = std::make_shared<LoadedFile>();
+    job.loaded->view = MappedFile::Zeros(job.localFile.size);
+    if (!job.loaded->view) job.loaded->view = MappedFile::Hold({});
+  }
+  job.data = job.loaded->bytes();
   job.strategy->Prepare(job, tables);
   host.UpdateJobList(kRebuildJobList);
   return &job;
@@ -76,20 +83,36 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
 Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer) {
   FileEntry* entry = FindLocalFile(tables, path);
   if (entry == nullptr) return {nullptr, kNotListed};
-  std::vector<uint8_t> data;
-  if (!LoadFileData(entry->path, entry->size, data)) return {nullptr, kCannotOpen};
+  std::shared_ptr<LoadedFile> loaded = tables.loadedFiles.Open(entry->path, entry->size);
+  if (!loaded) return {nullptr, kCannotOpen};
   if (entry->fileId == 0) entry->fileId = NewFileId(tables);
   CompareJob& job = *tables.CompareJobs.Append();
   job.serial = NextJobSerial();
   job.localFile = JobFile{entry->path, entry->size};
   job.fileId = entry->fileId;
   job.peer = peer;
-  job.data = std::move(data);
+  job.loaded = std::move(loaded);
+  job.data = job.loaded->bytes();
   return {&job, kNotListed, entry};
+}
+
+bool FileChangedUnder(CompareJob& job, EngineHost& host) {
+  if (!job.loaded || !job.loaded->view->Damaged()) return false;
+  if (job.fileChanged) return true;
+  job.fileChanged = true;
+  host.AddLog(std::string(kFileChangedLine) + job.localFile.path);
+  if (job.remoteFile && job.state != kIdle) {
+    AbortJob(job, host);
+    job.pendingGets.clear();
+    job.rebuilt.reset();
+  }
+  host.UpdateJobList(kRepaintJobList);
+  return true;
 }
 
 void RunComparisons(Tables& tables, EngineHost& host) {
   WalkTable(tables.CompareJobs, [&host](CompareJob& job) {
+    if (FileChangedUnder(job, host)) return;
     if (job.state == kComparing) StrategyOf(job).CompareStep(job, host);
     if (job.state == kSynchronising) SyncStep(job, host);
   });

@@ -37,6 +37,11 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
 
 // One driver pass over every job: at most one check sent or one
 // synchronisation step per job.
+// True once the job's local file has shrunk under it (another program
+// truncated it). The first time, the log says so and an initiator's job
+// ends: nothing of it can be trusted any more.
+bool FileChangedUnder(CompareJob& job, EngineHost& host);
+
 void RunComparisons(Tables& tables, EngineHost& host);
 
 // Responder: where a range with this StartLong and MD5 begins in the job's

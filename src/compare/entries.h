@@ -4,13 +4,16 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "compare/chunk_index.h"
 #include "compare/comparison_strategy.h"
 #include "compare/fingerprint.h"
+#include "compare/loaded_files.h"
 #include "compare/range_search.h"
+#include "compare/rebuild_file.h"
 #include "compare/record_list.h"
 #include "compare/table.h"
 
@@ -106,8 +109,11 @@ struct CompareJob {
   int32_t state = kRequested;
   int32_t fileId = 0;
   int32_t position = 0;
-  std::vector<uint8_t> data;     // the whole local file; empty when its size is 0
-  std::vector<uint8_t> newData;  // the peer's file being assembled
+  // The local file, shared with every other job on it, and its bytes; empty
+  // when its size is 0.
+  std::shared_ptr<LoadedFile> loaded;
+  std::span<const uint8_t> data;
+  std::unique_ptr<RebuildFile> rebuilt;  // the peer's file being assembled
   JobFile localFile;
   std::optional<JobFile> remoteFile;
   RecordListPtr blocks;
@@ -115,6 +121,7 @@ struct CompareJob {
   // Names this job for the life of the process, so displays can keep what
   // they drew of it; 0 for a job made outside the engine.
   uint64_t serial = 0;
+  bool fileChanged = false;  // the local file shrank under the job; said once
 
   // Initiator: how this job's protocol version compares and fetches.
   std::unique_ptr<ComparisonStrategy> strategy;
@@ -122,7 +129,7 @@ struct CompareJob {
   // Responder: what earlier checks learned about data (made on first use).
   std::unique_ptr<RangeSearch> search;
   // Responder, version 2: every content-defined range of data, by fingerprint.
-  std::unique_ptr<ChunkIndex> chunkIndex;
+  std::shared_ptr<const ChunkIndex> chunkIndex;
 
   // Initiator, synchronising: the next offset of the new file to copy or ask
   // for, and the Gets outstanding by offset. position is where the first
@@ -152,6 +159,7 @@ struct Tables {
   // Next responder file number; seeded at random per program so that the
   // numbers two peers hand out rarely coincide.
   int32_t nextFileId = 1;
+  LoadedFiles loadedFiles;
 };
 
 }  // namespace kelpie

@@ -64,10 +64,6 @@ class Sha256Stream {
   std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx_;
 };
 
-int64_t ModifiedNs(const struct stat& info) {
-  return int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -132,13 +128,17 @@ FileFingerprints FingerprintFile(std::string_view path) {
     sha.Feed(chunk);
     remaining -= got;
   }
-  return {DigestText(stream.Finish()), sha.Finish(), ModifiedNs(info)};
+  return {DigestText(stream.Finish()), sha.Finish(), ModifiedTime(info)};
+}
+
+int64_t ModifiedTime(const struct stat& info) {
+  return int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
 
 int64_t FileModified(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return -1;
-  return ModifiedNs(info);
+  return ModifiedTime(info);
 }
 
 WholeFileHash Sha256(std::span<const uint8_t> bytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -46,6 +48,8 @@ FileFingerprints FingerprintFile(std::string_view path);
 
 // The file's modification time in nanoseconds; -1 when it cannot be read.
 int64_t FileModified(const std::string& path);
+// The same from a stat() or fstat() result.
+int64_t ModifiedTime(const struct stat& info);
 
 // The four bytes at start read as a signed little-endian long; bytes past the
 // end of the data read as zero, so both sides agree on short last ranges.

@@ -10,7 +10,7 @@
 
 namespace kelpie {
 
-bool LoadFileData(const std::string& path, int32_t size, std::vector<uint8_t>& data) {
+bool LoadFileData(const std::string& path, int64_t size, std::vector<uint8_t>& data) {
   data.clear();
   try {
     if (size > 0) data.resize(static_cast<size_t>(size));

@@ -11,6 +11,6 @@ namespace kelpie {
 // sequential reads. A file shorter than `size`, or one that fails part way,
 // leaves the rest zero. False when the file cannot be opened (data stays all
 // zero) or the buffer cannot be allocated (data is empty).
-bool LoadFileData(const std::string& path, int32_t size, std::vector<uint8_t>& data);
+bool LoadFileData(const std::string& path, int64_t size, std::vector<uint8_t>& data);
 
 }  // namespace kelpie

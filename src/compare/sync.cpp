@@ -14,7 +14,7 @@
 //
 // After a comparison every answered range of the local file knows where the
 // peer holds the same bytes (its found offset), or that it holds them nowhere
-// (-1). Synchronisation fills a new buffer of the peer's size from offset 0
+// (-1). Synchronisation fills a new file of the peer's size from offset 0
 // upward, one step per pass of the main loop. At each position it looks for a
 // range found exactly there: the first such range in list order wins, so a
 // Split range that was found whole is copied whole rather than in halves. Its
@@ -33,8 +33,9 @@
 // Nothing the peer says is trusted to stay within the buffers: a found range
 // that would run past the new file's end is never copied, an answer stores at
 // most what still fits, and an answer without bytes ends the synchronisation
-// instead of asking again forever. When the buffer is full it is saved where
-// the user chooses, through a temporary file renamed into place.
+// instead of asking again forever. The new file is assembled in a temporary
+// file beside the local one (rebuild_file.h); when it is whole it is moved to
+// where the user chooses.
 
 namespace kelpie {
 namespace {
@@ -46,7 +47,11 @@ constexpr char kReplaceFailedLine[] = "Couldn't replace file!";
 constexpr char kNoDataLine[] = "Syncronison stopped: the peer sent no data!";
 
 void ReleaseNewData(CompareJob& job) {
-  std::vector<uint8_t>().swap(job.newData);
+  job.rebuilt.reset();
+}
+
+int64_t NewSize(const CompareJob& job) {
+  return job.rebuilt ? job.rebuilt->size() : 0;
 }
 
 int64_t BytesInFlight(const CompareJob& job) {
@@ -75,15 +80,25 @@ void StopForNoData(CompareJob& job, EngineHost& host) {
 }
 
 void SaveNewFile(CompareJob& job, EngineHost& host) {
-  if (!StrategyOf(job).AcceptRebuilt(job.newData, host)) {
+  if (job.rebuilt->Damaged()) {
+    host.AddLog(kWriteFailedLine);
+    ReleaseNewData(job);
+    job.state = kIdle;
+    return;
+  }
+  if (!StrategyOf(job).AcceptRebuilt(job.rebuilt->bytes(), host)) {
+    ReleaseNewData(job);
     job.state = kIdle;
     return;
   }
   const std::string path = host.AskSavePath(job.localFile.path);
+  const SaveResult result = path.empty() ? SaveResult::kSaved : job.rebuilt->SaveAs(path);
+  // Saved, refused or cancelled, the assembled file goes: nothing is left
+  // behind beside the local file.
+  ReleaseNewData(job);
   if (!path.empty()) {
-    switch (SaveFileReplacing(path, job.newData)) {
+    switch (result) {
       case SaveResult::kSaved:
-        ReleaseNewData(job);
         host.AddLog(kCompleteLine);
         break;
       case SaveResult::kCannotCreate:
@@ -102,20 +117,18 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
 
 }  // namespace
 
-void StartSynchronisation(CompareJob& job) {
-  if (!job.remoteFile || job.state != kIdle) return;
+bool StartSynchronisation(CompareJob& job) {
+  if (!job.remoteFile || job.state != kIdle) return false;
   ReleaseNewData(job);
-  try {
-    job.newData.resize(static_cast<size_t>(std::max(job.remoteFile->size, 0)));
-  } catch (const std::bad_alloc&) {
-    return;
-  }
+  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max(job.remoteFile->size, 0));
+  if (!job.rebuilt) return false;
   job.position = 0;
   job.fetchPosition = 0;
   job.pendingGets.clear();
   job.syncIndex.version = -1;
   RefreshSyncIndex(job);
   job.state = kSynchronising;
+  return true;
 }
 
 void AbortJob(CompareJob& job, EngineHost& host) {
@@ -124,7 +137,7 @@ void AbortJob(CompareJob& job, EngineHost& host) {
 }
 
 void SyncStep(CompareJob& job, EngineHost& host) {
-  const auto newSize = static_cast<int32_t>(job.newData.size());
+  const auto newSize = static_cast<int32_t>(NewSize(job));
   if (job.position >= newSize && job.pendingGets.empty()) {
     SaveNewFile(job, host);
     return;
@@ -140,8 +153,7 @@ void SyncStep(CompareJob& job, EngineHost& host) {
     int32_t next = newSize;
     if (const SyncSource* source =
             FindSyncSource(job.syncIndex, job.fetchPosition, newSize, next)) {
-      std::memcpy(job.newData.data() + job.fetchPosition, job.data.data() + source->start,
-                  static_cast<size_t>(source->len));
+      job.rebuilt->Write(job.fetchPosition, DataRange(job.data, source->start, source->len));
       job.fetchPosition += source->len;
       moved += source->len;
       copied = true;
@@ -159,6 +171,7 @@ void SyncStep(CompareJob& job, EngineHost& host) {
     windowFull = static_cast<int32_t>(job.pendingGets.size()) >= pacing.getsInFlight;
   }
   UpdatePosition(job);
+  job.rebuilt->StartWriteback(job.position);
   if (copied) host.UpdateJobList(kRepaintJobList);
   // Nothing more can happen before an answer arrives.
   if (!job.pendingGets.empty() && (windowFull || job.fetchPosition >= newSize)) {
@@ -167,16 +180,19 @@ void SyncStep(CompareJob& job, EngineHost& host) {
 }
 
 std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len) {
-  return DataRange(job.data, start, std::min(len, kMaxGetLength));
+  const std::span<const uint8_t> range = DataRange(job.data, start, std::min(len, kMaxGetLength));
+  // Bytes of a file that shrank under the job would be zeros, not its bytes.
+  if (job.loaded && !job.loaded->view->Intact(range)) return {};
+  return range;
 }
 
 void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t> bytes) {
   if (job.state != kAwaitingData) return;
   if (bytes.empty()) return StopForNoData(job, host);
-  const auto size = static_cast<int64_t>(job.newData.size());
+  const int64_t size = NewSize(job);
   const int64_t room = std::clamp<int64_t>(size - job.position, 0, size);
   const auto count = static_cast<size_t>(std::min<int64_t>(room, std::ssize(bytes)));
-  if (count > 0) std::memcpy(job.newData.data() + job.position, bytes.data(), count);
+  if (count > 0) job.rebuilt->Write(job.position, bytes.first(count));
   job.position += static_cast<int32_t>(count);
   // The answer settles the Get at the position; what it lacked is asked again.
   job.pendingGets.clear();
@@ -203,7 +219,7 @@ bool StoreRangePiece(CompareJob& job, EngineHost& host, const RangePiece& piece)
   const auto count = static_cast<int32_t>(std::min<int64_t>(piece.len, get.len - get.received));
   if (!piece.zeros) {
     if (std::ssize(piece.bytes) < count) return false;
-    std::memcpy(job.newData.data() + piece.offset, piece.bytes.data(), static_cast<size_t>(count));
+    job.rebuilt->Write(piece.offset, piece.bytes.first(static_cast<size_t>(count)));
   }
   // A new file starts zero-filled, so a piece of zeros needs no copy.
   get.received += count;

@@ -11,10 +11,11 @@ namespace kelpie {
 // Largest Get: its answer (14 + len bytes) must fit one frame.
 inline constexpr int32_t kMaxGetLength = 32753;
 
-// Syncronize on an Idle job: the buffer of an earlier run is released, a new
-// zero-filled file of the remote size is made and position is 0. Does nothing
-// for a job without a remote file or one that is not Idle.
-void StartSynchronisation(CompareJob& job);
+// Syncronize on an Idle job: the file of an earlier run is dropped, a new
+// zero-filled file of the remote size is made beside the local file and
+// position is 0. False, and nothing done, for a job without a remote file,
+// one that is not Idle, or when the new file cannot be made.
+bool StartSynchronisation(CompareJob& job);
 
 // Abort: Compare_Stop to the peer, then Idle.
 void AbortJob(CompareJob& job, EngineHost& host);
@@ -23,7 +24,8 @@ void AbortJob(CompareJob& job, EngineHost& host);
 void SyncStep(CompareJob& job, EngineHost& host);
 
 // Responder: the bytes a Get for [start, start + len) is answered with; only
-// bytes that exist in the job's data, possibly none.
+// bytes that exist in the job's data, possibly none, and none once the file
+// has shrunk under the job.
 std::span<const uint8_t> ServeRange(const CompareJob& job, int32_t start, int32_t len);
 
 // Initiator, job AwaitingData: stores the data of a Get answer at position

@@ -21,7 +21,7 @@ void RefreshSyncIndex(CompareJob& job) {
   if (index.version == job.blocksVersion) return;
   index.sources.clear();
   const auto dataSize = static_cast<int64_t>(job.data.size());
-  const auto newSize = static_cast<int64_t>(job.newData.size());
+  const int64_t newSize = job.rebuilt ? job.rebuilt->size() : 0;
   for (const uint8_t* block = PeekFirstRecord(job.blocks.get()); block != nullptr;
        block = PeekNextRecord(block)) {
     SyncSource source{BlockValue(job, block, kBlockFound), BlockValue(job, block, kBlockStart),

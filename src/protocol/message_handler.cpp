@@ -110,6 +110,7 @@ void OnBlockGet(Context& c) {
   int32_t len = std::min(get->len, kMaxGetLength);
   ForEachResponderJob(c, get->fileId, [&](CompareJob& job) {
     c.Answer(BuildAnswerGet(get->fileId, get->start, get->len, ServeRange(job, get->start, len)));
+    FileChangedUnder(job, c.host);
   });
 }
 

@@ -48,9 +48,10 @@ void OnStart(MessageContext& c) {
   job.fileId = static_cast<int32_t>(start->job);
   if (!early) {
     c.Answer(BuildV2Accept(
-        {kAccepted, start->job, static_cast<int64_t>(job.data.size()), Sha256(job.data)}));
+        {kAccepted, start->job, static_cast<int64_t>(job.data.size()), job.loaded->Sha256Once()}));
   }
-  job.chunkIndex = std::make_unique<ChunkIndex>(job.data);
+  // Every job on the file shares one index, made by the first.
+  job.chunkIndex = job.loaded->IndexOnce();
   c.host.UpdateJobList(kRebuildJobList);
 }
 
@@ -98,9 +99,14 @@ std::pair<size_t, bool> NextPiece(std::span<const uint8_t> bytes) {
 
 // Sends [offset, offset + len) of data in pieces of one frame, then, when the
 // data ends first, an empty piece where it ends.
-void Serve(MessageContext& c, const V2GetMessage& get, const std::vector<uint8_t>& data) {
+void Serve(MessageContext& c, const V2GetMessage& get, CompareJob& job) {
   const int64_t len = std::min(get.len, kMaxGetLength2);
-  std::span<const uint8_t> bytes = DataRange(data, get.offset, len);
+  std::span<const uint8_t> bytes = DataRange(job.data, get.offset, len);
+  // A file that shrank under the job has no bytes to give.
+  if (job.loaded && !job.loaded->view->Intact(bytes)) {
+    FileChangedUnder(job, c.host);
+    bytes = {};
+  }
   int64_t at = get.offset;
   while (!bytes.empty()) {
     auto [size, zeros] = NextPiece(bytes);
@@ -118,7 +124,7 @@ void OnGet(MessageContext& c) {
   c.Log("'Compare_Get' Job:" + Number(get->job) + " start:" + Number(get->offset) +
         " len:" + Number(get->len));
   ForEachResponderJob(c, static_cast<int32_t>(get->job),
-                      [&](CompareJob& job) { Serve(c, *get, job.data); });
+                      [&](CompareJob& job) { Serve(c, *get, job); });
 }
 
 std::string RefusalText(uint8_t result) {

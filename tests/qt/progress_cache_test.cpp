@@ -21,6 +21,7 @@
 #include "protocol/peer_state.h"
 #include "qt_test_app.h"
 #include "support/engine_pair.h"
+#include "support/job_bytes.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -84,7 +85,7 @@ void CutJob(CompareJob& job, int32_t size, int32_t maxBlock, uint64_t serial) {
   job.serial = serial;
   job.state = kComparing;
   job.localFile.size = size;
-  job.data.assign(static_cast<size_t>(size), 0);
+  SetJobData(job, std::vector<uint8_t>(static_cast<size_t>(size), 0));
   ASSERT_TRUE(CutBlocks(job, maxBlock));
 }
 

@@ -1,0 +1,91 @@
+#include "compare/mapped_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <new>
+
+#include "common/unique_fd.h"
+#include "compare/fingerprint.h"
+#include "compare/job_loader.h"
+
+namespace kelpie {
+namespace {
+
+size_t PageRounded(int64_t size) {
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return (static_cast<size_t>(size) + page - 1) / page * page;
+}
+
+// Zero pages of anonymous memory, allocated by the kernel only when written,
+// which a read-only view never does.
+void* MapZeros(size_t length) {
+  void* at = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  return at == MAP_FAILED ? nullptr : at;
+}
+
+}  // namespace
+
+std::shared_ptr<const MappedFile> MappedFile::Open(const std::string& path, int64_t size) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return nullptr;
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return nullptr;
+  std::shared_ptr<MappedFile> view(new MappedFile);
+  view->modified_ = ModifiedTime(info);
+  if (size <= 0) return view;
+  view->mappedLength_ = PageRounded(size);
+  view->mapping_ = MapZeros(view->mappedLength_);
+  const int64_t inFile = S_ISREG(info.st_mode) ? std::min<int64_t>(info.st_size, size) : 0;
+  const bool mapped = view->mapping_ != nullptr &&
+                      (inFile == 0 || ::mmap(view->mapping_, static_cast<size_t>(inFile), PROT_READ,
+                                             MAP_SHARED | MAP_FIXED, file.get(), 0) != MAP_FAILED);
+  if (!mapped || !S_ISREG(info.st_mode)) {
+    // Not a mappable file (a device, a pipe, a file system without mmap):
+    // its bytes are read into memory instead.
+    if (view->mapping_ != nullptr) ::munmap(view->mapping_, view->mappedLength_);
+    view->mapping_ = nullptr;
+    if (!LoadFileData(path, size, view->held_)) return nullptr;
+    view->bytes_ = view->held_;
+    return view;
+  }
+  view->guard_ = std::make_unique<MappingGuard>(view->mapping_, view->mappedLength_);
+  view->bytes_ = {static_cast<const uint8_t*>(view->mapping_), static_cast<size_t>(size)};
+  return view;
+}
+
+std::shared_ptr<const MappedFile> MappedFile::Zeros(int64_t size) {
+  std::shared_ptr<MappedFile> view(new MappedFile);
+  if (size <= 0) return view;
+  view->mappedLength_ = PageRounded(size);
+  view->mapping_ = MapZeros(view->mappedLength_);
+  if (view->mapping_ == nullptr) return nullptr;
+  view->bytes_ = {static_cast<const uint8_t*>(view->mapping_), static_cast<size_t>(size)};
+  return view;
+}
+
+std::shared_ptr<const MappedFile> MappedFile::Hold(std::vector<uint8_t> bytes) {
+  std::shared_ptr<MappedFile> view(new MappedFile);
+  view->held_ = std::move(bytes);
+  view->bytes_ = view->held_;
+  return view;
+}
+
+bool MappedFile::Intact(std::span<const uint8_t> range) const {
+  if (!guard_) return true;
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  for (size_t at = 0; at < range.size(); at += page)
+    static_cast<void>(*static_cast<const volatile uint8_t*>(range.data() + at));
+  if (!range.empty()) static_cast<void>(*static_cast<const volatile uint8_t*>(&range.back()));
+  return !Damaged();
+}
+
+MappedFile::~MappedFile() {
+  guard_.reset();
+  if (mapping_ != nullptr) ::munmap(mapping_, mappedLength_);
+}
+
+}  // namespace kelpie
