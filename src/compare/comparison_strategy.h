@@ -10,6 +10,7 @@
 namespace kelpie {
 
 struct CompareJob;
+class RebuildFile;
 struct Tables;
 class EngineHost;
 
@@ -61,8 +62,10 @@ class ComparisonStrategy {
   // Get within the job.
   virtual void RequestRange(CompareJob& job, EngineHost& host, uint32_t request, int64_t offset,
                             int64_t len) = 0;
+  // Whether the rebuilt file is hashed while it fills, for AcceptRebuilt.
+  virtual bool HashesRebuilt() const = 0;
   // Whether the rebuilt file may be saved; false after logging why.
-  virtual bool AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const = 0;
+  virtual bool AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const = 0;
 };
 
 // The strategy for a job on a connection of this protocol version.

@@ -47,23 +47,6 @@ class Md5Stream {
   EVP_MD_CTX* ctx_;
 };
 
-class Sha256Stream {
- public:
-  Sha256Stream() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex2(ctx_.get(), EVP_sha256(), nullptr); }
-  void Feed(std::span<const uint8_t> bytes) {
-    EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size());
-  }
-  WholeFileHash Finish() {
-    WholeFileHash digest{};
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length);
-    return digest;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx_;
-};
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -71,6 +54,27 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+Sha256Stream::Sha256Stream() : ctx_(EVP_MD_CTX_new()) {
+  EVP_DigestInit_ex2(ctx_.get(), EVP_sha256(), nullptr);
+}
+
+Sha256Stream::~Sha256Stream() = default;
+
+void Sha256Stream::Feed(std::span<const uint8_t> bytes) {
+  EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size());
+}
+
+WholeFileHash Sha256Stream::Finish() {
+  WholeFileHash digest{};
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length);
+  return digest;
+}
+
+void Sha256Stream::Free::operator()(evp_md_ctx_st* ctx) const {
+  EVP_MD_CTX_free(ctx);
+}
 
 Md5Digest RangeDigest(std::span<const uint8_t> bytes) {
   Md5Stream stream;

@@ -4,9 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+
+struct evp_md_ctx_st;
 
 namespace kelpie {
 
@@ -35,6 +38,23 @@ std::string FileFingerprint(std::string_view path);
 // acceptance and what the rebuilt file is checked against.
 using WholeFileHash = std::array<uint8_t, 32>;
 WholeFileHash Sha256(std::span<const uint8_t> bytes);
+
+// SHA-256 of bytes fed in pieces.
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  ~Sha256Stream();
+  Sha256Stream(const Sha256Stream&) = delete;
+  Sha256Stream& operator=(const Sha256Stream&) = delete;
+  void Feed(std::span<const uint8_t> bytes);
+  WholeFileHash Finish();
+
+ private:
+  struct Free {
+    void operator()(evp_md_ctx_st* ctx) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, Free> ctx_;
+};
 
 // What "Add File to List" records of a file, read once: its MD5 text, its
 // SHA-256 and its modification time in nanoseconds. md5 is "" when the file

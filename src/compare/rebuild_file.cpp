@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "compare/zero_bytes.h"
 
@@ -22,8 +24,10 @@ size_t PageRounded(int64_t size) {
 
 }  // namespace
 
-std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, int64_t size) {
+std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, int64_t size,
+                                                 bool hashed) {
   std::unique_ptr<RebuildFile> rebuilt(new RebuildFile);
+  if (hashed) rebuilt->sha_ = std::make_unique<Sha256Stream>();
   if (size <= 0) return rebuilt;
   rebuilt->mappedLength_ = PageRounded(size);
   if (!besidePath.empty()) rebuilt->file_.Reset(rebuilt->temporary_.Create(besidePath));
@@ -57,12 +61,55 @@ void RebuildFile::Write(int64_t offset, std::span<const uint8_t> bytes) {
   });
 }
 
-void RebuildFile::StartWriteback(int64_t upTo) {
+void RebuildFile::Filled(int64_t upTo) {
+  upTo = std::clamp<int64_t>(upTo, 0, size());
+  if (sha_) HashUpTo(upTo);
   if (!file_.valid()) return;
   while (upTo - writtenBack_ >= kWritebackPiece) {
     ::sync_file_range(file_.get(), writtenBack_, kWritebackPiece, SYNC_FILE_RANGE_WRITE);
     writtenBack_ += kWritebackPiece;
   }
+}
+
+WholeFileHash RebuildFile::Sha256() {
+  if (!sha_) sha_ = std::make_unique<Sha256Stream>();
+  HashUpTo(size());
+  // The stream is finished once; a second call starts a new one.
+  const WholeFileHash digest = sha_->Finish();
+  sha_ = std::make_unique<Sha256Stream>();
+  hashed_ = 0;
+  return digest;
+}
+
+// Holes are hashed from a block of zeros rather than read, so they are not
+// brought into the page cache.
+void RebuildFile::HashUpTo(int64_t upTo) {
+  static const std::vector<uint8_t> zeros(size_t{1} << 20, 0);
+  while (hashed_ < upTo) {
+    const int64_t data = NextData(hashed_);
+    const bool hole = data > hashed_;
+    const int64_t end = std::min(hole ? data : NextHole(hashed_), upTo);
+    const auto len = static_cast<size_t>(hole ? std::min<int64_t>(end - hashed_, std::ssize(zeros))
+                                              : end - hashed_);
+    sha_->Feed(hole ? std::span(zeros).first(len)
+                    : bytes_.subspan(static_cast<size_t>(hashed_), len));
+    hashed_ += static_cast<int64_t>(len);
+  }
+}
+
+// Where data starts at or after offset; offset itself when the file system
+// cannot say, so the bytes are then read.
+int64_t RebuildFile::NextData(int64_t offset) const {
+  if (!file_.valid()) return offset;
+  const off_t at = ::lseek(file_.get(), offset, SEEK_DATA);
+  if (at >= 0) return at;
+  return errno == ENXIO ? size() : offset;
+}
+
+int64_t RebuildFile::NextHole(int64_t offset) const {
+  if (!file_.valid()) return size();
+  const off_t at = ::lseek(file_.get(), offset, SEEK_HOLE);
+  return at > offset ? std::min<int64_t>(at, size()) : size();
 }
 
 SaveResult RebuildFile::SaveAs(const std::string& path) {

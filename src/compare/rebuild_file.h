@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/unique_fd.h"
+#include "compare/fingerprint.h"
 #include "compare/mapping_guard.h"
 #include "compare/save_file.h"
 #include "compare/temporary_file.h"
@@ -22,7 +23,10 @@ class RebuildFile {
  public:
   // Null when no room for `size` bytes can be made (a file size limit, no
   // memory).
-  static std::unique_ptr<RebuildFile> Create(const std::string& besidePath, int64_t size);
+  // With `hashed`, the file is hashed as it fills (Filled), so its SHA-256
+  // is ready when it is whole.
+  static std::unique_ptr<RebuildFile> Create(const std::string& besidePath, int64_t size,
+                                             bool hashed = false);
   ~RebuildFile();
   RebuildFile(const RebuildFile&) = delete;
   RebuildFile& operator=(const RebuildFile&) = delete;
@@ -33,9 +37,11 @@ class RebuildFile {
   // Stores bytes at offset, cut to the file's end. Every byte is stored at
   // most once, so a page of zeros is skipped: it is zero already.
   void Write(int64_t offset, std::span<const uint8_t> bytes);
-  // Starts writing to disk what lies before upTo, so the final flush has
-  // little left to wait for.
-  void StartWriteback(int64_t upTo);
+  // Everything before upTo is final: it is hashed, when asked for, and
+  // starts on its way to the disk, so that neither waits for the end.
+  void Filled(int64_t upTo);
+  // The SHA-256 of the whole file; hashes what Filled has not.
+  WholeFileHash Sha256();
   // True when a page could not be stored (the disk was full).
   bool Damaged() const { return guard_ && guard_->Damaged(); }
   // Flushes the file and renames it over target (keeping the target's
@@ -45,6 +51,9 @@ class RebuildFile {
 
  private:
   RebuildFile() = default;
+  void HashUpTo(int64_t upTo);
+  int64_t NextData(int64_t offset) const;
+  int64_t NextHole(int64_t offset) const;
 
   TemporaryFile temporary_;
   UniqueFd file_;
@@ -53,6 +62,8 @@ class RebuildFile {
   std::unique_ptr<MappingGuard> guard_;
   std::span<uint8_t> bytes_;
   int64_t writtenBack_ = 0;
+  std::unique_ptr<Sha256Stream> sha_;
+  int64_t hashed_ = 0;
 };
 
 }  // namespace kelpie

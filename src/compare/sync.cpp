@@ -86,7 +86,7 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
     job.state = kIdle;
     return;
   }
-  if (!StrategyOf(job).AcceptRebuilt(job.rebuilt->bytes(), host)) {
+  if (!StrategyOf(job).AcceptRebuilt(*job.rebuilt, host)) {
     ReleaseNewData(job);
     job.state = kIdle;
     return;
@@ -120,7 +120,8 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
 bool StartSynchronisation(CompareJob& job) {
   if (!job.remoteFile || job.state != kIdle) return false;
   ReleaseNewData(job);
-  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max(job.remoteFile->size, 0));
+  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max(job.remoteFile->size, 0),
+                                    StrategyOf(job).HashesRebuilt());
   if (!job.rebuilt) return false;
   job.position = 0;
   job.fetchPosition = 0;
@@ -171,7 +172,7 @@ void SyncStep(CompareJob& job, EngineHost& host) {
     windowFull = static_cast<int32_t>(job.pendingGets.size()) >= pacing.getsInFlight;
   }
   UpdatePosition(job);
-  job.rebuilt->StartWriteback(job.position);
+  job.rebuilt->Filled(job.position);
   if (copied) host.UpdateJobList(kRepaintJobList);
   // Nothing more can happen before an answer arrives.
   if (!job.pendingGets.empty() && (windowFull || job.fetchPosition >= newSize)) {

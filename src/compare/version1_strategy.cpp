@@ -72,7 +72,7 @@ void Version1Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t,
   host.SendGet(job, static_cast<int32_t>(offset), static_cast<int32_t>(len));
 }
 
-bool Version1Strategy::AcceptRebuilt(std::span<const uint8_t>, EngineHost&) const {
+bool Version1Strategy::AcceptRebuilt(RebuildFile&, EngineHost&) const {
   return true;
 }
 

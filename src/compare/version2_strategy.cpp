@@ -233,9 +233,8 @@ void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t 
   host.SendRangeGet(job, request, offset, len);
 }
 
-bool Version2Strategy::AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const {
-  if (peerFile_ && static_cast<int64_t>(rebuilt.size()) == peerFile_->size &&
-      Sha256(rebuilt) == peerFile_->hash) {
+bool Version2Strategy::AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const {
+  if (peerFile_ && rebuilt.size() == peerFile_->size && rebuilt.Sha256() == peerFile_->hash) {
     return true;
   }
   host.AddLog(kMismatchLine);

@@ -43,7 +43,8 @@ class Version2Strategy : public ComparisonStrategy {
   SyncPacing Pacing() const override;
   void RequestRange(CompareJob& job, EngineHost& host, uint32_t request, int64_t offset,
                     int64_t len) override;
-  bool AcceptRebuilt(std::span<const uint8_t> rebuilt, EngineHost& host) const override;
+  bool HashesRebuilt() const override { return true; }
+  bool AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const override;
 
  private:
   // A range waiting for its check or its answer.
