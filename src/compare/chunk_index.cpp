@@ -22,14 +22,16 @@ bool OwnOffsetHolds(std::span<const uint8_t> data, const RangeCheck& check, int6
 ChunkIndex::ChunkIndex(std::span<const uint8_t> data) : data_(data) {
   const ChunkCuts cuts = CutChunks(data);
   size_t ranges = 0;
-  for (uint8_t level : cuts.level)
-    ranges += size_t{level} + 1;
+  for (size_t i = 0; i < cuts.Count(); ++i)
+    ranges += static_cast<size_t>(cuts.Level(i)) + 1;
   // At most two thirds full, so a look-up meets few other slots.
   slots_.resize(std::bit_ceil(ranges + ranges / 2 + 1));
   std::array<int64_t, kTopChunkLevel + 1> from{};
-  for (size_t i = 0; i < cuts.ends.size(); ++i) {
-    const int64_t end = cuts.ends[i];
-    for (int k = 0; k <= cuts.level[i]; ++k) {
+  int64_t end = 0;
+  for (size_t i = 0; i < cuts.Count(); ++i) {
+    end += cuts.Length(i);
+    const int level = cuts.Level(i);
+    for (int k = 0; k <= level; ++k) {
       // A range equal to the one below it is already in the table.
       if (k == 0 || from[k] != from[k - 1]) {
         Insert(RangeHash(
@@ -37,7 +39,7 @@ ChunkIndex::ChunkIndex(std::span<const uint8_t> data) : data_(data) {
                from[k], end - from[k]);
       }
     }
-    for (int k = 0; k <= cuts.level[i]; ++k)
+    for (int k = 0; k <= level; ++k)
       from[k] = end;
   }
 }
