@@ -1,78 +1,380 @@
 #include "compare/chunk_index.h"
 
+#include <xxhash.h>
+
+#include <algorithm>
 #include <bit>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
 
 #include "common/zigzag.h"
-#include "compare/content_chunks.h"
 
 namespace kelpie {
 namespace {
 
-bool OwnOffsetHolds(std::span<const uint8_t> data, const RangeCheck& check, int64_t& hashBudget) {
-  const auto size = static_cast<int64_t>(data.size());
-  if (check.start < 0 || check.len <= 0 || check.start > size - check.len) return false;
-  if (hashBudget < check.len) return false;
-  hashBudget -= check.len;
-  return RangeHash(data.subspan(static_cast<size_t>(check.start),
-                                static_cast<size_t>(check.len))) == check.hash;
+// Zero runs shorter than this are not remembered: hashing them costs little,
+// and a list of many short ones would cost more than it saves.
+constexpr int64_t kMinZeroRun = 4096;
+// Offsets whose tag matches that are hashed at most per check: more than one
+// only when the tags of different fingerprints agree, or the same bytes were
+// indexed at several places.
+constexpr int kMaxCandidates = 4;
+// Records and entries are five bytes. Small chunks past this many are not
+// indexed, nor more ranges, so that chunk numbers fit 31 bits and places
+// in the records 32.
+constexpr size_t kValueBytes = 5;
+constexpr int kValueBits = 8 * kValueBytes;
+constexpr size_t kMostEntries = (size_t{1} << 31) - 1;
+// Ranges remembered while indexing, at most, to index a repeat of the same
+// bytes once.
+constexpr size_t kRecentRanges = size_t{1} << 14;
+// Entries kept at most per byte of data, so that even data cut into the
+// shortest chunks everywhere costs under 1/16 of its size; on any real data
+// ranges are three times rarer than this.
+constexpr int64_t kBytesPerEntry = 160;
+
+// Never written: read as the bytes of zero ranges.
+alignas(64) uint8_t zeroBytes[64 << 10];
+
+uint64_t ZeroBytesHash(int64_t len) {
+  if (len <= std::ssize(zeroBytes)) return RangeHash({zeroBytes, static_cast<size_t>(len)});
+  std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(),
+                                                                 &XXH3_freeState);
+  if (!state) throw std::bad_alloc();
+  XXH3_64bits_reset(state.get());
+  for (int64_t left = len; left > 0; left -= std::ssize(zeroBytes)) {
+    XXH3_64bits_update(state.get(), zeroBytes,
+                       static_cast<size_t>(std::min<int64_t>(left, std::ssize(zeroBytes))));
+  }
+  return XXH3_64bits_digest(state.get());
+}
+
+// Five-byte values, least significant byte first.
+uint64_t ReadValue(const uint8_t* bytes) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < kValueBytes; ++i)
+    value |= uint64_t{bytes[i]} << (8 * i);
+  return value;
+}
+
+void WriteValue(uint8_t* bytes, uint64_t value) {
+  for (size_t i = 0; i < kValueBytes; ++i)
+    bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 }  // namespace
 
-ChunkIndex::ChunkIndex(std::span<const uint8_t> data) : data_(data) {
-  const ChunkCuts cuts = CutChunks(data);
-  size_t ranges = 0;
-  for (size_t i = 0; i < cuts.Count(); ++i)
-    ranges += static_cast<size_t>(cuts.Level(i)) + 1;
-  // At most two thirds full, so a look-up meets few other slots.
-  slots_.resize(std::bit_ceil(ranges + ranges / 2 + 1));
-  std::array<int64_t, kTopChunkLevel + 1> from{};
-  int64_t end = 0;
-  for (size_t i = 0; i < cuts.Count(); ++i) {
-    end += cuts.Length(i);
-    const int level = cuts.Level(i);
-    for (int k = 0; k <= level; ++k) {
-      // A range equal to the one below it is already in the table.
-      if (k == 0 || from[k] != from[k - 1]) {
-        Insert(RangeHash(
-                   data.subspan(static_cast<size_t>(from[k]), static_cast<size_t>(end - from[k]))),
-               from[k], end - from[k]);
-      }
-    }
-    for (int k = 0; k <= level; ++k)
-      from[k] = end;
-  }
+// Cuts the data and indexes its ranges as the cuts come, while the bytes are
+// in the cache: a range is hashed when its last chunk is cut. Each range
+// becomes a record, the top 40 bits of its key: the records of the small
+// chunks in chunk order, so that a record's place is its chunk's number, then
+// those of the longer ranges, whose first chunks are kept beside them. The
+// records are then moved into bucket order, each turned into its entry, tag
+// and chunk, in the place it moves to; so the index never holds much more
+// than it keeps.
+class ChunkIndex::Builder final : public ZeroRunSink {
+ public:
+  explicit Builder(ChunkIndex& index);
+  void Run();
+  void ZeroRun(int64_t start, int64_t end) override;
+
+ private:
+  struct Recent {
+    uint64_t hash = 0;
+    int64_t len = 0;
+  };
+  // Marks a small chunk's record that is not indexed; a key that happens to
+  // equal it is changed in its lowest bit, which no bucket or tag holds.
+  static constexpr uint64_t kSkipped = (uint64_t{1} << kValueBits) - 1;
+
+  // The record of a range, or kSkipped when it is not to be indexed.
+  uint64_t RecordOf(int64_t from, int64_t end, size_t firstChunk);
+  bool KnownZero(int64_t from, int64_t end) const;
+  void Finish();
+  size_t BucketOf(uint64_t record) const;
+  uint64_t RecordAt(size_t at) const { return ReadValue(records_.data() + at * kValueBytes); }
+  void PutEntry(size_t at, uint64_t record, uint64_t chunk);
+
+  ChunkIndex& index_;
+  const int64_t size_;
+  size_t maxEntries_ = 0;
+  size_t kept_ = 0;  // records not skipped
+  // A small chunk's record by its number, then the longer ranges'.
+  PodBuffer<uint8_t> records_;
+  PodBuffer<uint8_t> longer_;         // the longer ranges' records while cutting
+  PodBuffer<uint32_t> longerChunks_;  // their first chunks
+  size_t chunkRecords_ = 0;
+  std::vector<Recent> recent_;
+  ChunkIndex::ZeroRun run_;  // the latest run of zeros
+  int bucketBits_ = 0;
+};
+
+ChunkIndex::Builder::Builder(ChunkIndex& index)
+    : index_(index),
+      size_(static_cast<int64_t>(index.data_.size())),
+      recent_(std::bit_ceil(static_cast<size_t>(
+          std::clamp<int64_t>(size_ / 256, 64, static_cast<int64_t>(kRecentRanges))))) {
+  maxEntries_ = static_cast<size_t>(std::min<int64_t>(size_ / kBytesPerEntry + 1024, kMostEntries));
 }
 
-void ChunkIndex::Insert(uint64_t hash, int64_t offset, int64_t len) {
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (slot.offset < 0) {
-      slot = {hash, offset, len};
-      ++count_;
-      return;
+void ChunkIndex::Builder::Run() {
+  ChunkCuts& cuts = index_.cuts_;
+  // Chunks average about 380 bytes on varied data; the lists grow without
+  // copying when the data cuts finer.
+  const auto chunks = static_cast<size_t>(size_ / 256 + 1);
+  cuts.Reserve(chunks);
+  records_.Reserve(chunks * kValueBytes);
+  ChunkCutter cutter(index_.data_, this);
+  std::array<int64_t, kTopChunkLevel + 1> from{};
+  std::array<size_t, kTopChunkLevel + 1> firstChunk{};
+  int64_t end = 0;
+  int level = 0;
+  uint8_t bytes[kValueBytes];
+  while (cutter.Next(end, level)) {
+    const size_t chunk = cuts.Count();
+    cuts.Add(end, level);
+    if (chunk < kMostEntries) {
+      WriteValue(bytes, RecordOf(from[0], end, chunk));
+      for (const uint8_t byte : bytes)
+        records_.push_back(byte);
     }
-    // The first of equal ranges is kept.
-    if (slot.hash == hash && slot.len == len) return;
+    for (int k = 1; k <= level; ++k) {
+      // A range equal to the one below it is already indexed.
+      if (from[k] == from[k - 1]) continue;
+      const uint64_t record = RecordOf(from[k], end, firstChunk[k]);
+      if (record == kSkipped) continue;
+      WriteValue(bytes, record);
+      for (const uint8_t byte : bytes)
+        longer_.push_back(byte);
+      longerChunks_.push_back(static_cast<uint32_t>(firstChunk[k]));
+    }
+    for (int k = 0; k <= level; ++k) {
+      from[k] = end;
+      firstChunk[k] = chunk + 1;
+    }
   }
+  cuts.Shrink();
+  index_.zeroRuns_.Shrink();
+  recent_ = {};
+  chunkRecords_ = records_.size() / kValueBytes;
+  records_.Reserve(records_.size() + longer_.size());
+  for (size_t i = 0; i < longer_.size(); ++i)
+    records_.push_back(longer_[i]);
+  longer_ = {};
+  Finish();
+}
+
+void ChunkIndex::Builder::ZeroRun(int64_t start, int64_t end) {
+  run_ = {start, end};
+  if (end - start >= kMinZeroRun) index_.zeroRuns_.push_back(run_);
+}
+
+// A range is hashed when its last chunk is cut, so a range of zeros lies in
+// the latest run reported.
+bool ChunkIndex::Builder::KnownZero(int64_t from, int64_t end) const {
+  return run_.start <= from && end <= run_.end;
+}
+
+uint64_t ChunkIndex::Builder::RecordOf(int64_t from, int64_t end, size_t firstChunk) {
+  if (firstChunk >= kMostEntries || kept_ >= maxEntries_) return kSkipped;
+  const int64_t len = end - from;
+  int64_t unlimited = std::numeric_limits<int64_t>::max();
+  const uint64_t hash =
+      KnownZero(from, end)
+          ? *index_.ZerosHash(len, unlimited)
+          : RangeHash(index_.data_.subspan(static_cast<size_t>(from), static_cast<size_t>(len)));
+  // The same bytes met again soon (zeros, fill, records) are indexed once;
+  // the first is kept.
+  Recent& seen = recent_[hash & (recent_.size() - 1)];
+  if (seen.hash == hash && seen.len == len) return kSkipped;
+  seen = {hash, len};
+  ++kept_;
+  const uint64_t record = index_.Key(hash, len) >> (64 - kValueBits);
+  return record == kSkipped ? record - 1 : record;
+}
+
+size_t ChunkIndex::Builder::BucketOf(uint64_t record) const {
+  if (record == kSkipped) return size_t{1} << bucketBits_;
+  return bucketBits_ == 0 ? 0 : static_cast<size_t>(record >> (kValueBits - bucketBits_));
+}
+
+void ChunkIndex::Builder::PutEntry(size_t at, uint64_t record, uint64_t chunk) {
+  const uint64_t key = record << (64 - kValueBits);
+  const uint64_t tag = (key >> index_.tagShift_) & index_.tagMask_;
+  WriteValue(records_.data() + at * kValueBytes, tag << index_.chunkBits_ | chunk);
+}
+
+void ChunkIndex::Builder::Finish() {
+  const size_t count = records_.size() / kValueBytes;
+  // Between 16 and 32 entries a bucket: a look-up reads two or three cache
+  // lines of them, and the bucket starts cost little. An entry's tag takes
+  // the bits its chunk's number leaves.
+  bucketBits_ = kept_ >= 32 ? std::bit_width(kept_ / 16) - 1 : 0;
+  index_.chunkBits_ = std::max(1, static_cast<int>(std::bit_width(chunkRecords_)));
+  const int tagBits = std::min(kValueBits - index_.chunkBits_, kValueBits - 1 - bucketBits_);
+  index_.bucketShift_ = 64 - bucketBits_;
+  index_.tagShift_ = index_.bucketShift_ - tagBits;
+  index_.tagMask_ = (uint64_t{1} << tagBits) - 1;
+  // Bucket starts; the skipped records form a last bucket, dropped after.
+  const size_t buckets = (size_t{1} << bucketBits_) + 1;
+  PodBuffer<uint32_t>& starts = index_.buckets_;
+  starts.Assign(buckets + 1, 0);
+  for (size_t i = 0; i < count; ++i)
+    ++starts[BucketOf(RecordAt(i)) + 1];
+  for (size_t b = 1; b <= buckets; ++b)
+    starts[b] += starts[b - 1];
+  // Each bucket is filled in turn: a record not in its place goes to the
+  // next free place of its bucket, and the record there is carried on.
+  // Places not yet filled still hold their records, so a small chunk's
+  // record is still where its number says.
+  PodBuffer<uint32_t> next = starts;
+  const auto chunkAt = [&](size_t at) -> uint64_t {
+    return at < chunkRecords_ ? at : longerChunks_[at - chunkRecords_];
+  };
+  for (size_t b = 0; b < buckets; ++b) {
+    while (next[b] < starts[b + 1]) {
+      const size_t at = next[b];
+      uint64_t record = RecordAt(at);
+      uint64_t chunk = chunkAt(at);
+      for (size_t d = BucketOf(record); d != b; d = BucketOf(record)) {
+        const size_t to = next[d]++;
+        const uint64_t displaced = RecordAt(to);
+        const uint64_t displacedChunk = chunkAt(to);
+        PutEntry(to, record, chunk);
+        record = displaced;
+        chunk = displacedChunk;
+      }
+      PutEntry(next[b]++, record, chunk);
+    }
+  }
+  next = {};
+  longerChunks_ = {};
+  // Within a bucket by tag, then chunk: of equal tags the earliest range is
+  // tried first.
+  std::vector<uint64_t> values;
+  for (size_t b = 0; b + 1 < buckets; ++b) {
+    values.clear();
+    for (size_t i = starts[b]; i < starts[b + 1]; ++i)
+      values.push_back(RecordAt(i));
+    std::sort(values.begin(), values.end());
+    for (size_t i = starts[b]; i < starts[b + 1]; ++i)
+      WriteValue(records_.data() + i * kValueBytes, values[i - starts[b]]);
+  }
+  starts.Truncate(buckets);
+  records_.Truncate(kept_ * kValueBytes);
+  index_.entries_ = std::move(records_);
+  index_.entryCount_ = kept_;
+}
+
+ChunkIndex::ChunkIndex(std::span<const uint8_t> data) : data_(data) {
+  Builder(*this).Run();
+}
+
+size_t ChunkIndex::MemoryBytes() const {
+  return sizeof(*this) + cuts_.MemoryBytes() + zeroRuns_.MemoryBytes() + buckets_.MemoryBytes() +
+         entries_.MemoryBytes();
+}
+
+uint64_t ChunkIndex::Key(uint64_t hash, int64_t len) const {
+  return hash ^ (static_cast<uint64_t>(len) * 0x9E3779B97F4A7C15ull);
+}
+
+bool ChunkIndex::IsZero(int64_t offset, int64_t len) const {
+  const ZeroRun* runs = zeroRuns_.data();
+  const ZeroRun* after =
+      std::upper_bound(runs, runs + zeroRuns_.size(), offset,
+                       [](int64_t at, const ZeroRun& run) { return at < run.start; });
+  return after != runs && offset + len <= (after - 1)->end;
+}
+
+std::optional<uint64_t> ChunkIndex::ZerosHash(int64_t len, int64_t& hashBudget) const {
+  // Ranges of zeros come in few lengths: most are the longest of a level,
+  // whose hashes are kept apart so that no other length displaces them.
+  ZeroHash* slot = &zeroHashes_[(static_cast<uint64_t>(len) * 0x9E3779B97F4A7C15ull) >> 58];
+  for (int level = 0; level <= kTopChunkLevel; ++level) {
+    if (len == MaxRangeLength(level)) slot = &longestZeroHashes_[static_cast<size_t>(level)];
+  }
+  if (slot->len == len) return slot->hash;
+  if (hashBudget < len) return std::nullopt;
+  hashBudget -= len;
+  *slot = {len, ZeroBytesHash(len)};
+  return slot->hash;
+}
+
+std::optional<uint64_t> ChunkIndex::HashAt(int64_t offset, int64_t len, int64_t& hashBudget) const {
+  if (IsZero(offset, len)) return ZerosHash(len, hashBudget);
+  if (hashBudget < len) return std::nullopt;
+  hashBudget -= len;
+  return RangeHash(data_.subspan(static_cast<size_t>(offset), static_cast<size_t>(len)));
+}
+
+bool ChunkIndex::SameBytes(int64_t a, int64_t b, int64_t len, int64_t& hashBudget) const {
+  // Short blocks first: different bytes mostly differ at once.
+  int64_t block = 64;
+  for (int64_t done = 0; done < len; done += block, block = std::min<int64_t>(block * 8, 1 << 16)) {
+    const int64_t n = std::min(block, len - done);
+    if (hashBudget < n) return false;
+    hashBudget -= n;
+    if (std::memcmp(data_.data() + a + done, data_.data() + b + done, static_cast<size_t>(n)) !=
+        0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget) const {
-  if (check.len <= 0) return -1;
-  int64_t found = -1;
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = check.hash & mask; slots_[i].offset >= 0; i = (i + 1) & mask) {
-    if (slots_[i].hash == check.hash && slots_[i].len == check.len) {
-      found = slots_[i].offset;
-      break;
+  const auto size = static_cast<int64_t>(data_.size());
+  const int64_t len = check.len;
+  if (len <= 0 || len > size) return -1;
+  const int64_t own = check.start;
+  const bool ownFits = own >= 0 && own <= size - len;
+  // Whether the own offset holds the bytes: unknown until hashed. Zeros
+  // there are known without hashing the data.
+  std::optional<bool> ownHolds;
+  if (ownFits && IsZero(own, len)) {
+    if (const std::optional<uint64_t> zeros = ZerosHash(len, hashBudget)) {
+      if (*zeros == check.hash) return own;
+      ownHolds = false;
     }
   }
-  if (found == check.start) return found;
-  // Repeated content (zeros, records) is indexed once; the range's own
-  // offset still wins when the bytes there are the same.
-  if (OwnOffsetHolds(data_, check, hashBudget)) return check.start;
-  return found;
+  // The indexed ranges whose tag matches, earliest first. One whose bytes
+  // have the fingerprint is answered, unless the own offset holds the same
+  // bytes: repeated content (zeros, records) is indexed once, elsewhere.
+  const uint64_t key = Key(check.hash, len);
+  const size_t bucket = bucketShift_ == 64 ? 0 : static_cast<size_t>(key >> bucketShift_);
+  const uint64_t tag = (key >> tagShift_) & tagMask_;
+  const uint64_t chunkMask = (uint64_t{1} << chunkBits_) - 1;
+  int64_t tried = -1;
+  int candidates = 0;
+  for (uint32_t e = buckets_[bucket]; e < buckets_[bucket + 1] && candidates < kMaxCandidates;
+       ++e) {
+    const uint64_t entry = ReadValue(entries_.data() + size_t{e} * kValueBytes);
+    if (entry >> chunkBits_ < tag) continue;
+    if (entry >> chunkBits_ > tag) break;
+    const int64_t offset = cuts_.Start(static_cast<size_t>(entry & chunkMask));
+    if (offset > size - len || offset == tried) continue;
+    tried = offset;
+    ++candidates;
+    if (offset == own && ownHolds.has_value()) continue;
+    const std::optional<uint64_t> there = HashAt(offset, len, hashBudget);
+    if (offset == own && there) ownHolds = *there == check.hash;
+    if (!there || *there != check.hash) continue;
+    // Comparing the bytes costs less than hashing the own offset, as they
+    // mostly differ at once; past the budget the offset found is answered.
+    if (offset != own && ownFits && !ownHolds.has_value() &&
+        SameBytes(own, offset, len, hashBudget)) {
+      return own;
+    }
+    return offset;
+  }
+  if (ownFits && !ownHolds.has_value()) {
+    const std::optional<uint64_t> hash = HashAt(own, len, hashBudget);
+    if (hash && *hash == check.hash) return own;
+  }
+  return -1;
 }
 
 int64_t FoundCode(int64_t found, int64_t start) {
