@@ -27,6 +27,8 @@ constexpr int kMaxCandidates = 4;
 constexpr size_t kValueBytes = 5;
 constexpr int kValueBits = 8 * kValueBytes;
 constexpr size_t kMostEntries = (size_t{1} << 31) - 1;
+// Chains of moves that place records at once.
+constexpr size_t kChains = 16;
 // Ranges remembered while indexing, at most, to index a repeat of the same
 // bytes once.
 constexpr size_t kRecentRanges = size_t{1} << 14;
@@ -96,6 +98,7 @@ class ChunkIndex::Builder final : public ZeroRunSink {
   size_t BucketOf(uint64_t record) const;
   uint64_t RecordAt(size_t at) const { return ReadValue(records_.data() + at * kValueBytes); }
   void PutEntry(size_t at, uint64_t record, uint64_t chunk);
+  void PlaceEntries(const PodBuffer<uint32_t>& starts);
 
   ChunkIndex& index_;
   const int64_t size_;
@@ -206,6 +209,87 @@ void ChunkIndex::Builder::PutEntry(size_t at, uint64_t record, uint64_t chunk) {
   WriteValue(records_.data() + at * kValueBytes, tag << index_.chunkBits_ | chunk);
 }
 
+// Moves every record to a place of its bucket, turned into its entry there.
+// A record taken from a place opens a hole, and the record carried goes to
+// a hole of its bucket or else to the next place not yet taken, whose record
+// is carried on in turn. Places not yet taken still hold their records, so a
+// small chunk's record is still where its number says. Several such chains
+// go at once, each asking for the place it moves to next ahead of time, so
+// their misses of the cache overlap instead of following one another.
+void ChunkIndex::Builder::PlaceEntries(const PodBuffer<uint32_t>& starts) {
+  const size_t buckets = starts.size() - 1;
+  PodBuffer<uint32_t> next = starts;
+  const auto chunkAt = [&](size_t at) -> uint64_t {
+    return at < chunkRecords_ ? at : longerChunks_[at - chunkRecords_];
+  };
+  struct Hole {
+    size_t at;
+    size_t bucket;
+  };
+  struct Chain {
+    enum { kIdle, kPlace, kMove } step = kIdle;
+    uint64_t record = 0;  // carried
+    uint64_t chunk = 0;
+    size_t to = 0;  // kMove: the place taken
+  };
+  std::array<Chain, kChains> chains{};
+  std::array<Hole, kChains> holes{};
+  size_t openHoles = 0;
+  size_t scan = 0;  // the bucket new chains start in
+  for (size_t busy = 1; busy > 0;) {
+    busy = 0;
+    for (Chain& chain : chains) {
+      if (chain.step == Chain::kIdle) {
+        while (scan < buckets && next[scan] == starts[scan + 1])
+          ++scan;
+        if (scan == buckets) continue;
+        const size_t at = next[scan]++;
+        chain.record = RecordAt(at);
+        chain.chunk = chunkAt(at);
+        if (BucketOf(chain.record) == scan) {
+          PutEntry(at, chain.record, chain.chunk);
+        } else {
+          holes[openHoles++] = {at, scan};
+          chain.step = Chain::kPlace;
+          __builtin_prefetch(&next[BucketOf(chain.record)], 1);
+        }
+        ++busy;
+      } else if (chain.step == Chain::kPlace) {
+        const size_t bucket = BucketOf(chain.record);
+        size_t hole = 0;
+        while (hole < openHoles && holes[hole].bucket != bucket)
+          ++hole;
+        // A bucket with no place left to take has a hole for each record
+        // of it still carried.
+        if (hole == openHoles && next[bucket] < starts[bucket + 1]) {
+          chain.to = next[bucket]++;
+          chain.step = Chain::kMove;
+          // A record may span two cache lines.
+          __builtin_prefetch(records_.data() + chain.to * kValueBytes, 1);
+          __builtin_prefetch(records_.data() + chain.to * kValueBytes + kValueBytes - 1, 1);
+          if (chain.to >= chunkRecords_) {
+            __builtin_prefetch(&longerChunks_[chain.to - chunkRecords_]);
+          }
+        } else {
+          PutEntry(holes[hole].at, chain.record, chain.chunk);
+          holes[hole] = holes[--openHoles];
+          chain.step = Chain::kIdle;
+        }
+        ++busy;
+      } else {
+        const uint64_t displaced = RecordAt(chain.to);
+        const uint64_t displacedChunk = chunkAt(chain.to);
+        PutEntry(chain.to, chain.record, chain.chunk);
+        chain.record = displaced;
+        chain.chunk = displacedChunk;
+        chain.step = Chain::kPlace;
+        __builtin_prefetch(&next[BucketOf(chain.record)], 1);
+        ++busy;
+      }
+    }
+  }
+}
+
 void ChunkIndex::Builder::Finish() {
   const size_t count = records_.size() / kValueBytes;
   // Between 16 and 32 entries a bucket: a look-up reads two or three cache
@@ -225,31 +309,7 @@ void ChunkIndex::Builder::Finish() {
     ++starts[BucketOf(RecordAt(i)) + 1];
   for (size_t b = 1; b <= buckets; ++b)
     starts[b] += starts[b - 1];
-  // Each bucket is filled in turn: a record not in its place goes to the
-  // next free place of its bucket, and the record there is carried on.
-  // Places not yet filled still hold their records, so a small chunk's
-  // record is still where its number says.
-  PodBuffer<uint32_t> next = starts;
-  const auto chunkAt = [&](size_t at) -> uint64_t {
-    return at < chunkRecords_ ? at : longerChunks_[at - chunkRecords_];
-  };
-  for (size_t b = 0; b < buckets; ++b) {
-    while (next[b] < starts[b + 1]) {
-      const size_t at = next[b];
-      uint64_t record = RecordAt(at);
-      uint64_t chunk = chunkAt(at);
-      for (size_t d = BucketOf(record); d != b; d = BucketOf(record)) {
-        const size_t to = next[d]++;
-        const uint64_t displaced = RecordAt(to);
-        const uint64_t displacedChunk = chunkAt(to);
-        PutEntry(to, record, chunk);
-        record = displaced;
-        chunk = displacedChunk;
-      }
-      PutEntry(next[b]++, record, chunk);
-    }
-  }
-  next = {};
+  PlaceEntries(starts);
   longerChunks_ = {};
   // Within a bucket by tag, then chunk: of equal tags the earliest range is
   // tried first.
