@@ -1,13 +1,23 @@
-// Version-2 checks on 64 MiB of each kind of content: one look-up in the
-// responder's index of content-defined ranges, plus a hash of the range at
-// its own offset when the look-up does not name it. "Elsewhere" asks for a
-// range the data holds, from another offset; "Missing" for one it does not
-// hold, at a real range's length and offset. "Index" builds the index.
+// Version-2 checks on each kind of content (64 MiB unless
+// KELPIE_BENCH_MIB says otherwise): one look-up in the responder's index of
+// content-defined ranges, then hashes of the range at its own offset and at
+// the offsets the look-up names. "Elsewhere" asks for a range the data holds,
+// from another offset; "Missing" for one it does not hold, at a real range's
+// length and offset. "Index" builds the index and "Cuts" the initiator's cut
+// list, reporting what each holds: Bytes, and DataPerByte, the data's size
+// over it; Index also reports PeakMiB, the most memory the process held
+// while building beyond what it held before.
 //
 // Run: build/bench/bench_check_ranges_v2 --benchmark_repetitions=5
-//      --benchmark_report_aggregates_only=true
+//        --benchmark_report_aggregates_only=true
+// On 1 GiB, memory and build times only:
+//      KELPIE_BENCH_MIB=1024 build/bench/bench_check_ranges_v2
+//        --benchmark_filter='Index|Cuts'
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -20,13 +30,25 @@ namespace kelpie {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr size_t kSize = size_t{64} << 20;
 
-Bytes Random(size_t size, uint32_t seed) {
+size_t DataSize() {
+  const char* mib = std::getenv("KELPIE_BENCH_MIB");
+  return (mib != nullptr && std::atoll(mib) > 0 ? static_cast<size_t>(std::atoll(mib)) : 64) << 20;
+}
+const size_t kSize = DataSize();
+
+void FillRandom(uint8_t* bytes, size_t size, uint64_t seed) {
   std::mt19937_64 engine(seed);
-  Bytes bytes(size);
-  for (uint8_t& b : bytes)
-    b = static_cast<uint8_t>(engine());
+  for (size_t i = 0; i < size; i += 8) {
+    const uint64_t word = engine();
+    for (size_t k = 0; k < 8 && i + k < size; ++k)
+      bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
+  }
+}
+
+Bytes Random() {
+  Bytes bytes(kSize);
+  FillRandom(bytes.data(), kSize, 1);
   return bytes;
 }
 
@@ -51,8 +73,7 @@ Bytes Sparse() {
   Bytes bytes(kSize, 0);
   std::mt19937 engine(3);
   for (size_t at = 0; at + (256 << 10) < kSize; at += (1 << 20) + engine() % (1 << 20)) {
-    const Bytes island = Random(4096 + engine() % (252 << 10), engine());
-    std::copy(island.begin(), island.end(), bytes.begin() + static_cast<long>(at));
+    FillRandom(bytes.data() + at, 4096 + engine() % (252 << 10), engine());
   }
   return bytes;
 }
@@ -72,23 +93,29 @@ struct Case {
   std::unique_ptr<ChunkIndex> index;
 };
 
+constexpr int kKinds = 5;
+const char* kNames[kKinds] = {"Random", "Text", "Zeros", "Sparse", "Periodic"};
+
+// One kind at a time is held: the benchmarks run kind by kind, and a large
+// size of five would not fit.
 Case& Content(int kind) {
-  static std::vector<std::unique_ptr<Case>> cases(5);
-  if (!cases[kind]) {
+  static std::unique_ptr<Case> held;
+  static int heldKind = -1;
+  if (heldKind != kind) {
+    held.reset();
     auto made = std::make_unique<Case>();
-    made->data = kind == 0   ? Random(kSize, 1)
+    made->data = kind == 0   ? Random()
                  : kind == 1 ? Text()
                  : kind == 2 ? Bytes(kSize, 0)
                  : kind == 3 ? Sparse()
                              : Periodic();
     made->cuts = CutChunks(made->data);
     made->index = std::make_unique<ChunkIndex>(made->data);
-    cases[kind] = std::move(made);
+    held = std::move(made);
+    heldKind = kind;
   }
-  return *cases[kind];
+  return *held;
 }
-
-const char* kNames[] = {"Random", "Text", "Zeros", "Sparse", "Periodic"};
 
 // The ranges of one level, asked from another offset or with another hash.
 void Checks(benchmark::State& state, int kind, int level, bool present) {
@@ -112,19 +139,59 @@ void Checks(benchmark::State& state, int kind, int level, bool present) {
   state.SetLabel(std::to_string(ranges.size()) + " ranges");
 }
 
+// Resident memory and its peak since the last reset, in bytes.
+int64_t StatusBytes(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::atoll(line.c_str() + field.size() + 1) << 10;
+  }
+  return 0;
+}
+
+void ResetPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+
 void Index(benchmark::State& state, int kind) {
   const Case& c = Content(kind);
+  int64_t peak = 0;
   for (auto _ : state) {
+    ResetPeak();
+    const int64_t before = StatusBytes("VmRSS");
     ChunkIndex index(c.data);
+    peak = std::max(peak, StatusBytes("VmHWM") - before);
     benchmark::DoNotOptimize(index.RangeCount());
   }
-  state.SetLabel(std::to_string(Content(kind).index->MemoryBytes() >> 10) + " KiB");
+  const auto bytes = static_cast<double>(c.index->MemoryBytes());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
+  state.counters["Bytes"] = bytes;
+  state.counters["DataPerByte"] = static_cast<double>(c.data.size()) / bytes;
+  state.counters["PeakMiB"] = static_cast<double>(peak) / (1 << 20);
+  state.counters["Ranges"] = static_cast<double>(c.index->RangeCount());
+}
+
+void Cuts(benchmark::State& state, int kind) {
+  const Case& c = Content(kind);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(CutChunks(c.data).Count());
+  const auto bytes = static_cast<double>(c.cuts.MemoryBytes());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
+  state.counters["Bytes"] = bytes;
+  state.counters["DataPerByte"] = static_cast<double>(c.data.size()) / bytes;
+  state.counters["Chunks"] = static_cast<double>(c.cuts.Count());
 }
 
 const int kRegistered = [] {
-  for (int kind = 0; kind < 5; ++kind) {
+  // Large blocks straight from the system and back to it when freed, so the
+  // peak of resident memory shows what a build holds, not reused heap.
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
+  mallopt(M_TRIM_THRESHOLD, 128 << 10);
+  for (int kind = 0; kind < kKinds; ++kind) {
     const std::string name = kNames[kind];
     benchmark::RegisterBenchmark(("Index/" + name).c_str(), Index, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    benchmark::RegisterBenchmark(("Cuts/" + name).c_str(), Cuts, kind)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3);
     for (int level : {0, kTopChunkLevel}) {
