@@ -24,9 +24,10 @@ inline constexpr int64_t kMaxChunk = 8192;
 // next small chunk, so long runs of one byte value still form ranges.
 int64_t MaxRangeLength(int level);
 
-// A growable array of plain values in memory from malloc: growing and
-// shrinking a large one moves no bytes (the pages are remapped), so building
-// one costs no second copy, and it holds exactly what it says it holds.
+// A growable array of plain values in memory from malloc, whose room can be
+// given back: a large one grows and shrinks by remapping its pages rather
+// than copying them (glibc), so building one needs no second copy, and it
+// holds what MemoryBytes says.
 template <typename T>
 class PodBuffer {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -59,7 +60,6 @@ class PodBuffer {
   bool empty() const { return size_ == 0; }
   T& operator[](size_t i) { return data_[i]; }
   const T& operator[](size_t i) const { return data_[i]; }
-  const T& back() const { return data_[size_ - 1]; }
   size_t MemoryBytes() const { return capacity_ * sizeof(T); }
 
  private:
