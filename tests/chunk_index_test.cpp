@@ -356,17 +356,5 @@ TEST(ChunkIndex, ChecksOutsideTheData) {
   EXPECT_EQ(empty.RangeCount(), 0u);
 }
 
-// The found codes of answers, both ways.
-TEST(ChunkIndex, FoundCodesRoundTrip) {
-  for (const int64_t start : {int64_t{0}, int64_t{5}, int64_t{1} << 40}) {
-    for (const int64_t found : {int64_t{0}, int64_t{4}, start, start + 1, int64_t{1} << 41}) {
-      EXPECT_EQ(FoundFromCode(FoundCode(found, start), start), found);
-    }
-    EXPECT_EQ(FoundCode(-1, start), 0);
-    EXPECT_EQ(FoundFromCode(0, start), -1);
-  }
-  EXPECT_EQ(FoundCode(7, 7), 1);
-}
-
 }  // namespace
 }  // namespace kelpie

@@ -394,16 +394,5 @@ TEST(ChunkCuts, RangesBetweenCutsAndTheirParts) {
   EXPECT_TRUE(RangesOfLevel(cuts, 0, 5, 5).empty());
 }
 
-// A copy holds the same cuts; a moved-from list is empty.
-TEST(ChunkCuts, CopiesAndMoves) {
-  const ChunkCuts cuts = CutChunks(Random(300'000));
-  ChunkCuts copy = cuts;
-  EXPECT_EQ(CutsOf(copy), CutsOf(cuts));
-  ChunkCuts moved = std::move(copy);
-  EXPECT_EQ(CutsOf(moved), CutsOf(cuts));
-  copy = moved;
-  EXPECT_EQ(CutsOf(copy), CutsOf(cuts));
-}
-
 }  // namespace
 }  // namespace kelpie

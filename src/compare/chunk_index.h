@@ -22,17 +22,17 @@ struct RangeCheck {
 // sides cut at the same content, a range the initiator asks about is, when
 // the responder holds it at all, almost always one of these ranges.
 //
-// The index is small next to its data, about 1/48 on varied data and never
-// more than 1/16: the small chunks at two bytes each, and five bytes a range,
-// the number of its first small chunk and a tag of its fingerprint and length
-// in the bits that number leaves (22 bits on 64 MiB, 15 on 8 GiB), grouped
-// by more bits of them. A check is one look-up; an offset it names is
-// answered only once the bytes there have the fingerprint, so nothing is
-// answered that was not hashed. The range's own offset wins when it holds
-// the same bytes. Runs of zeros are known from the cutting, so a range of
-// zeros is answered without hashing the data. The data must outlive the
-// index and must not change; Find is not to be called from two threads at
-// once.
+// The index is small next to its data: about 1/48 on varied data, and never
+// more than 1/16 of data of a megabyte or more. It keeps the small chunks at
+// two bytes each and five bytes a range: the number of the range's first
+// small chunk, and a tag of its fingerprint and length in the bits that
+// number leaves (22 bits on 64 MiB, 15 on 8 GiB), grouped in buckets by more
+// bits of them. A check is one look-up; an offset it names is answered only
+// once the bytes there have the fingerprint, so nothing is answered that was
+// not hashed. The range's own offset wins when it holds the same bytes. Runs
+// of zeros are known from the cutting, so a range of zeros is answered
+// without hashing the data. The data must outlive the index and must not
+// change; Find is not to be called from two threads at once.
 class ChunkIndex {
  public:
   explicit ChunkIndex(std::span<const uint8_t> data);
