@@ -77,6 +77,17 @@ TEST(MessagesV2, RoundTrips) {
   auto accept = ReadV2Accept(BuildV2Accept({kAcceptNotListed, 9, 0, {}}));
   ASSERT_TRUE(accept);
   EXPECT_EQ(accept->result, kAcceptNotListed);
+  const Bytes fileAdd =
+      BuildV2FileAdd("0123456789abcdef0123456789abcdef", int64_t{5} << 32, "/big");
+  ASSERT_EQ(fileAdd.size(), kV2FileAddFixed + 5);
+  EXPECT_EQ(fileAdd[0], 22);
+  EXPECT_EQ(fileAdd[38], 5);  // the size's fifth byte
+  auto added = ReadV2FileAdd(fileAdd);
+  ASSERT_TRUE(added);
+  EXPECT_EQ(added->size, int64_t{5} << 32);
+  EXPECT_EQ(added->md5, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(added->path, "/big");
+  EXPECT_FALSE(ReadV2FileAdd(Bytes(fileAdd.begin(), fileAdd.begin() + kV2FileAddFixed - 1)));
   auto start = ReadV2Start(BuildV2Start(6, "/x/y"));
   ASSERT_TRUE(start);
   EXPECT_EQ(start->path, "/x/y");

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
 
 #include "app/commands.h"
@@ -18,30 +17,28 @@
 namespace kelpie {
 namespace {
 
-// Why a chosen path cannot be offered, or "" when it can. Sizes travel as
-// signed 32-bit numbers, so files of 2 GiB or more cannot be described.
-std::string RefusalReason(const std::string& path, int32_t& size) {
+// Why a chosen path cannot be offered, or "" when it can.
+std::string RefusalReason(const std::string& path, int64_t& size) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return "it is not a readable file";
   }
-  if (info.st_size > std::numeric_limits<int32_t>::max()) {
-    return "files of 2 GiB or more are not supported";
-  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "it is not a readable file";
   ::close(fd);
-  size = static_cast<int32_t>(info.st_size);
+  size = info.st_size;
   return "";
 }
 
-void Announce(PeerState& state, const FileEntry& file) {
-  std::vector<uint8_t> message = BuildFileListAdd(file.md5, file.size, file.path);
+void Announce(PeerState& state, ProtocolHost& host, FileEntry& file) {
+  const auto send = [&](ConnectionId connection) {
+    std::vector<uint8_t> message = ListingFor(state, host, connection, file);
+    if (!message.empty()) SendMessage(state, connection, message);
+  };
   if (state.ServerRunning == 1) {
-    WalkTable(state.tables.Clients,
-              [&](ClientEntry& client) { SendMessage(state, client.connection, message); });
+    WalkTable(state.tables.Clients, [&](ClientEntry& client) { send(client.connection); });
   }
-  if (state.ServerConnection != 0) SendMessage(state, state.ServerConnection, message);
+  if (state.ServerConnection != 0) send(state.ServerConnection);
 }
 
 }  // namespace
@@ -51,7 +48,7 @@ void AddFileToList(Program& program) {
   std::string chosen = program.window.OpenFileDialog("Datei auswählen", "/", "*");
   if (FileNamePart(chosen).empty()) return;
   if (state.ServerRunning != 1 && state.ServerConnection == 0) return;
-  int32_t size = 0;
+  int64_t size = 0;
   std::string reason = RefusalReason(chosen, size);
   FileFingerprints prints = reason.empty() ? FingerprintFile(chosen) : FileFingerprints{};
   if (reason.empty() && prints.md5.empty()) reason = "it could not be read";
@@ -66,7 +63,7 @@ void AddFileToList(Program& program) {
   file.sha256 = prints.sha256;
   file.modified = prints.modified;
   file.fileId = NewFileId(state.tables);
-  Announce(state, file);
+  Announce(state, program.host, file);
   RefreshFileLists(state, program.host, kRefreshServerView | kRefreshClientView);
 }
 

@@ -72,8 +72,8 @@ std::span<const uint8_t> DataRange(std::span<const uint8_t> data, int64_t start,
                                                 static_cast<size_t>(end - start));
 }
 
-int32_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field) {
-  return PeekRecordLong(job.blocks.get(), block, field);
+int64_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field) {
+  return PeekRecordQuad(job.blocks.get(), block, field);
 }
 
 bool CutBlocks(CompareJob& job, int32_t maxBlockSize) {

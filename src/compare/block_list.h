@@ -11,7 +11,7 @@ namespace kelpie {
 std::span<const uint8_t> DataRange(std::span<const uint8_t> data, int64_t start, int64_t len);
 
 // A field of one block record, read without moving the list's cursor.
-int32_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field);
+int64_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field);
 
 // Cuts the job's data into ranges of at most maxBlockSize bytes, each Queued
 // with its fingerprint, and makes the first one Next. An empty file gives

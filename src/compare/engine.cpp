@@ -1,5 +1,6 @@
 #include "compare/engine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <memory>
@@ -59,12 +60,20 @@ FileEntry* FindLocalFile(Tables& tables, std::string_view path) {
 
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote) {
+  CompareJob probe;
+  probe.peer = remote.owner;
+  const int32_t version = host.PeerVersion(probe);
+  // The first version's messages carry 32-bit offsets.
+  if (version < 2 && std::max(local.size, remote.size) > INT32_MAX) {
+    host.AddLog(local.path + " is too large for this peer");
+    return nullptr;
+  }
   CompareJob& job = *tables.CompareJobs.Append();
   job.serial = NextJobSerial();
   job.localFile = JobFile{local.path, local.size};
   job.remoteFile = JobFile{remote.path, remote.size};
   job.peer = remote.owner;
-  job.strategy = MakeStrategy(host.PeerVersion(job));
+  job.strategy = MakeStrategy(version);
   job.strategy->SendStart(job, host, tables);
   // An unreadable file is compared as zeros; the synchronisation then fetches
   // whatever of the peer's file they do not match.
@@ -80,9 +89,10 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
   return &job;
 }
 
-Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer) {
+Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer,
+                            int64_t largest) {
   FileEntry* entry = FindLocalFile(tables, path);
-  if (entry == nullptr) return {nullptr, kNotListed};
+  if (entry == nullptr || entry->size > largest) return {nullptr, kNotListed};
   std::shared_ptr<LoadedFile> loaded = tables.loadedFiles.Open(entry->path, entry->size);
   if (!loaded) return {nullptr, kCannotOpen};
   if (entry->fileId == 0) entry->fileId = NewFileId(tables);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -25,7 +26,8 @@ struct Acceptance {
 // version, which tells the peer, reads the local file and cuts it into the
 // ranges to check. The job waits in Requested for the peer's acceptance, or,
 // in the second version, which names the job itself, starts Comparing at
-// once. Returns the new job.
+// once. Returns the new job; null, after a log line, for a file larger than
+// the connection's protocol version can describe.
 CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& local,
                             const FileEntry& remote);
 
@@ -33,7 +35,10 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
 FileEntry* FindLocalFile(Tables& tables, std::string_view path);
 
 // Responder: makes a job for the first LocalFiles entry with this exact path.
-Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer);
+// A file larger than `largest`, which the peer's protocol version cannot
+// describe, was never listed to it.
+Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId peer,
+                            int64_t largest = INT64_MAX);
 
 // One driver pass over every job: at most one check sent or one
 // synchronisation step per job.

@@ -28,7 +28,7 @@ inline constexpr int32_t kMinBlockSize = 1024;
 // One file offered by this side (LocalFiles) or by a peer (RemoteFiles).
 struct FileEntry {
   std::string path;  // full path, exactly as its owner names it
-  int32_t size = 0;  // bytes when the entry was made
+  int64_t size = 0;  // bytes when the entry was made
   std::string md5;   // whole-file fingerprint, "" when unreadable
   // Server side, RemoteFiles: the connection of the client that offered the
   // file; 0 on the client side and in LocalFiles.
@@ -40,6 +40,9 @@ struct FileEntry {
   // unchanged.
   WholeFileHash sha256{};
   int64_t modified = -1;
+  // LocalFiles: the log has said the file is too large for a first-version
+  // peer.
+  bool toldTooLarge = false;
 };
 
 // Server role: one connected client.
@@ -55,8 +58,9 @@ enum JobState : int32_t {
   kAwaitingData = 4,
 };
 
-// Block list records use the format "lllls" with these fields.
-inline constexpr char kBlockFormat[] = "lllls";
+// Block list records use the format "lqqqs" with these fields: offsets and
+// lengths are 64-bit, for files of any size.
+inline constexpr char kBlockFormat[] = "lqqqs";
 enum BlockField : int32_t {
   kBlockState = 0,
   kBlockStart = 1,
@@ -76,15 +80,15 @@ enum BlockState : int32_t {
 // file tables never leaves a job pointing at a removed entry.
 struct JobFile {
   std::string path;
-  int32_t size = 0;
+  int64_t size = 0;
 };
 
 // A block that can supply the new file's bytes from found on: answered
 // (Split or Settled), not empty, and lying inside the new file.
 struct SyncSource {
-  int32_t found = 0;
-  int32_t start = 0;
-  int32_t len = 0;
+  int64_t found = 0;
+  int64_t start = 0;
+  int64_t len = 0;
 };
 
 // The usable blocks of a job ordered by found, ties in list order, so a
@@ -98,8 +102,8 @@ struct SyncIndex {
 // A Get the peer has not fully answered.
 struct PendingGet {
   uint32_t request = 0;
-  int32_t len = 0;
-  int32_t received = 0;
+  int64_t len = 0;
+  int64_t received = 0;
 };
 
 // One comparison, and later synchronisation, of a local file with a remote
@@ -108,7 +112,7 @@ struct PendingGet {
 struct CompareJob {
   int32_t state = kRequested;
   int32_t fileId = 0;
-  int32_t position = 0;
+  int64_t position = 0;
   // The local file, shared with every other job on it, and its bytes; empty
   // when its size is 0.
   std::shared_ptr<LoadedFile> loaded;
@@ -134,8 +138,8 @@ struct CompareJob {
   // Initiator, synchronising: the next offset of the new file to copy or ask
   // for, and the Gets outstanding by offset. position is where the first
   // outstanding Get still lacks bytes, or fetchPosition when none is.
-  int32_t fetchPosition = 0;
-  std::map<int32_t, PendingGet> pendingGets;
+  int64_t fetchPosition = 0;
+  std::map<int64_t, PendingGet> pendingGets;
   uint32_t lastRequest = 0;  // number of the last Get asked
 
   // Initiator caches over blocks, kept by the engine so that a pass or an

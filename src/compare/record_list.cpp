@@ -41,6 +41,8 @@ int32_t FieldWidth(char letter) {
     case 'f':
     case 's':
       return 4;
+    case 'q':
+      return 8;
     default:
       return 0;
   }
@@ -322,6 +324,10 @@ int32_t FreeRecordList(RecordListPtr& list) {
 }
 
 int32_t SetRecordLong(RecordList* list, int32_t n, int32_t value) {
+  return SetRecordQuad(list, n, value);
+}
+
+int32_t SetRecordQuad(RecordList* list, int32_t n, int64_t value) {
   if (list == nullptr) return 0;
   uint8_t* field = list->Field(DataOf(list->current), n);
   if (field == nullptr) return 0;
@@ -333,6 +339,9 @@ int32_t SetRecordLong(RecordList* list, int32_t n, int32_t value) {
       StoreField(field, static_cast<int16_t>(value));
       return 1;
     case 'l':
+      StoreField(field, static_cast<int32_t>(value));
+      return 1;
+    case 'q':
       StoreField(field, value);
       return 1;
     default:
@@ -402,6 +411,10 @@ const uint8_t* PeekNextRecord(const uint8_t* data) {
 }
 
 int32_t PeekRecordLong(const RecordList* list, const uint8_t* data, int32_t n) {
+  return static_cast<int32_t>(PeekRecordQuad(list, data, n));
+}
+
+int64_t PeekRecordQuad(const RecordList* list, const uint8_t* data, int32_t n) {
   if (list == nullptr) return 0;
   const uint8_t* field = list->Field(data, n);
   if (field == nullptr) return 0;
@@ -412,6 +425,8 @@ int32_t PeekRecordLong(const RecordList* list, const uint8_t* data, int32_t n) {
       return LoadField<int16_t>(field);
     case 'l':
       return LoadField<int32_t>(field);
+    case 'q':
+      return LoadField<int64_t>(field);
     default:
       return 0;
   }

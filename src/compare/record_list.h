@@ -8,8 +8,8 @@
 namespace kelpie {
 
 // A doubly linked list whose record layout is given at run time by a format
-// string of field letters: "b" byte, "w" word, "l" long, "f" float,
-// "s" owned string. Any other character is dropped from the format.
+// string of field letters: "b" byte, "w" word, "l" long, "q" 64-bit
+// integer, "f" float, "s" owned string. Any other character is dropped from the format.
 //
 // Records are reached through the list's current record. Operations that
 // return a record return a reference to its data (its first field); null
@@ -56,6 +56,8 @@ int32_t FreeRecordList(RecordListPtr& list);
 
 // Field access on the current record; n counts from 0 in format order.
 int32_t SetRecordLong(RecordList* list, int32_t n, int32_t value);
+// Any integer field; a narrower one keeps the value's low bits.
+int32_t SetRecordQuad(RecordList* list, int32_t n, int64_t value);
 int32_t SetRecordFloat(RecordList* list, int32_t n, float value);
 int32_t SetRecordString(RecordList* list, int32_t n, std::string_view text);
 int32_t GetRecordLong(const RecordList* list, int32_t n);
@@ -73,5 +75,6 @@ int32_t RecordDataSize(const RecordList* list);
 const uint8_t* PeekFirstRecord(const RecordList* list);
 const uint8_t* PeekNextRecord(const uint8_t* data);
 int32_t PeekRecordLong(const RecordList* list, const uint8_t* data, int32_t n);
+int64_t PeekRecordQuad(const RecordList* list, const uint8_t* data, int32_t n);
 
 }  // namespace kelpie

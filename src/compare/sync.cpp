@@ -120,7 +120,7 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
 bool StartSynchronisation(CompareJob& job) {
   if (!job.remoteFile || job.state != kIdle) return false;
   ReleaseNewData(job);
-  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max(job.remoteFile->size, 0),
+  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max<int64_t>(job.remoteFile->size, 0),
                                     StrategyOf(job).HashesRebuilt());
   if (!job.rebuilt) return false;
   job.position = 0;
@@ -138,7 +138,7 @@ void AbortJob(CompareJob& job, EngineHost& host) {
 }
 
 void SyncStep(CompareJob& job, EngineHost& host) {
-  const auto newSize = static_cast<int32_t>(NewSize(job));
+  const int64_t newSize = NewSize(job);
   if (job.position >= newSize && job.pendingGets.empty()) {
     SaveNewFile(job, host);
     return;
@@ -151,7 +151,7 @@ void SyncStep(CompareJob& job, EngineHost& host) {
   bool windowFull = false;
   for (int32_t step = 0; step < pacing.stepsPerPass && moved < pacing.bytesPerPass; ++step) {
     if (job.fetchPosition >= newSize) break;
-    int32_t next = newSize;
+    int64_t next = newSize;
     if (const SyncSource* source =
             FindSyncSource(job.syncIndex, job.fetchPosition, newSize, next)) {
       job.rebuilt->Write(job.fetchPosition, DataRange(job.data, source->start, source->len));
@@ -163,8 +163,7 @@ void SyncStep(CompareJob& job, EngineHost& host) {
     windowFull = static_cast<int32_t>(job.pendingGets.size()) >= pacing.getsInFlight ||
                  BytesInFlight(job) >= pacing.bytesInFlight;
     if (windowFull) break;
-    const auto len =
-        static_cast<int32_t>(std::min<int64_t>(next - job.fetchPosition, pacing.maxGetLength));
+    const int64_t len = std::min<int64_t>(next - job.fetchPosition, pacing.maxGetLength);
     job.pendingGets[job.fetchPosition] = PendingGet{++job.lastRequest, len, 0};
     strategy.RequestRange(job, host, job.lastRequest, job.fetchPosition, len);
     job.fetchPosition += len;
@@ -194,7 +193,7 @@ void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t
   const int64_t room = std::clamp<int64_t>(size - job.position, 0, size);
   const auto count = static_cast<size_t>(std::min<int64_t>(room, std::ssize(bytes)));
   if (count > 0) job.rebuilt->Write(job.position, bytes.first(count));
-  job.position += static_cast<int32_t>(count);
+  job.position += static_cast<int64_t>(count);
   // The answer settles the Get at the position; what it lacked is asked again.
   job.pendingGets.clear();
   job.fetchPosition = job.position;
@@ -204,20 +203,19 @@ void StoreRangeAnswer(CompareJob& job, EngineHost& host, std::span<const uint8_t
 
 bool StoreRangePiece(CompareJob& job, EngineHost& host, const RangePiece& piece) {
   if (job.state != kSynchronising && job.state != kAwaitingData) return false;
-  auto it =
-      job.pendingGets.upper_bound(static_cast<int32_t>(std::min<int64_t>(piece.offset, INT32_MAX)));
+  auto it = job.pendingGets.upper_bound(piece.offset);
   if (it == job.pendingGets.begin()) return false;
   --it;
   PendingGet& get = it->second;
   // Pieces of a Get come in order; anything else is not an answer to it.
-  if (get.request != piece.request || int64_t{it->first} + get.received != piece.offset) {
+  if (get.request != piece.request || it->first + get.received != piece.offset) {
     return false;
   }
   if (piece.len <= 0) {
     StopForNoData(job, host);
     return true;
   }
-  const auto count = static_cast<int32_t>(std::min<int64_t>(piece.len, get.len - get.received));
+  const int64_t count = std::min<int64_t>(piece.len, get.len - get.received);
   if (!piece.zeros) {
     if (std::ssize(piece.bytes) < count) return false;
     job.rebuilt->Write(piece.offset, piece.bytes.first(static_cast<size_t>(count)));

@@ -37,11 +37,11 @@ void RefreshSyncIndex(CompareJob& job) {
   index.version = job.blocksVersion;
 }
 
-const SyncSource* FindSyncSource(const SyncIndex& index, int32_t position, int32_t newSize,
-                                 int32_t& next) {
+const SyncSource* FindSyncSource(const SyncIndex& index, int64_t position, int64_t newSize,
+                                 int64_t& next) {
   auto at = std::lower_bound(
       index.sources.begin(), index.sources.end(), position,
-      [](const SyncSource& source, int32_t offset) { return source.found < offset; });
+      [](const SyncSource& source, int64_t offset) { return source.found < offset; });
   if (at != index.sources.end() && at->found == position) return &*at;
   next = at != index.sources.end() ? std::min(at->found, newSize) : newSize;
   return nullptr;

@@ -14,7 +14,7 @@ void RefreshSyncIndex(CompareJob& job);
 // The first usable block, in list order, found at position; null when there
 // is none, and then next is the smallest found offset beyond position, or
 // newSize when no usable block begins there.
-const SyncSource* FindSyncSource(const SyncIndex& index, int32_t position, int32_t newSize,
-                                 int32_t& next);
+const SyncSource* FindSyncSource(const SyncIndex& index, int64_t position, int64_t newSize,
+                                 int64_t& next);
 
 }  // namespace kelpie

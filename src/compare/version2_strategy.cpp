@@ -27,14 +27,14 @@ uint8_t* AddRange(CompareJob& job, const ChunkRange& range) {
   uint8_t* record = AddRecord(list);
   if (record == nullptr) return nullptr;
   SetRecordLong(list, kBlockState, kQueued);
-  SetRecordLong(list, kBlockStart, static_cast<int32_t>(range.start));
-  SetRecordLong(list, kBlockLen, static_cast<int32_t>(range.len));
+  SetRecordQuad(list, kBlockStart, range.start);
+  SetRecordQuad(list, kBlockLen, range.len);
   return record;
 }
 
 void SetValue(CompareJob& job, uint8_t* record, BlockField field, int64_t value) {
   ChangeCurrentRecord(record);
-  SetRecordLong(job.blocks.get(), field, static_cast<int32_t>(value));
+  SetRecordQuad(job.blocks.get(), field, value);
 }
 
 }  // namespace
@@ -126,7 +126,7 @@ void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFi
   if (peerFile == nullptr) return;
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
-  if (job.remoteFile) job.remoteFile->size = static_cast<int32_t>(peerFile->size);
+  if (job.remoteFile) job.remoteFile->size = peerFile->size;
 }
 
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,

@@ -1,6 +1,11 @@
 #include "protocol/file_lists.h"
 
+#include <climits>
+#include <utility>
+#include <vector>
+
 #include "protocol/file_name.h"
+#include "protocol/messages_v2.h"
 #include "protocol/peer_link.h"
 
 namespace kelpie {
@@ -65,11 +70,27 @@ int32_t RefreshFileLists(PeerState& state, ProtocolHost& host, int32_t flags) {
   return 0;
 }
 
-void AnswerFileList(PeerState& state, ConnectionId connection) {
-  SendMessage(state, connection, BuildOk(CmdFileList_Get, state.tables.LocalFiles.Count()));
+std::vector<uint8_t> ListingFor(PeerState& state, ProtocolHost& host, ConnectionId connection,
+                                FileEntry& file) {
+  if (file.size <= INT32_MAX) {
+    return BuildFileListAdd(file.md5, static_cast<int32_t>(file.size), file.path);
+  }
+  if (state.ConnectionVersion(connection) >= 2)
+    return BuildV2FileAdd(file.md5, file.size, file.path);
+  if (!file.toldTooLarge) host.AddLog(file.path + " is too large for this peer: not listed");
+  file.toldTooLarge = true;
+  return {};
+}
+
+void AnswerFileList(PeerState& state, ProtocolHost& host, ConnectionId connection) {
+  std::vector<std::vector<uint8_t>> listings;
   WalkTable(state.tables.LocalFiles, [&](FileEntry& file) {
-    SendMessage(state, connection, BuildFileListAdd(file.md5, file.size, file.path));
+    std::vector<uint8_t> listing = ListingFor(state, host, connection, file);
+    if (!listing.empty()) listings.push_back(std::move(listing));
   });
+  SendMessage(state, connection, BuildOk(CmdFileList_Get, static_cast<int32_t>(listings.size())));
+  for (const std::vector<uint8_t>& listing : listings)
+    SendMessage(state, connection, listing);
 }
 
 void RecordRemoteFile(PeerState& state, ProtocolHost& host, const FileListAddMessage& message,

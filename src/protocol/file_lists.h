@@ -19,8 +19,15 @@ inline constexpr int32_t kRefreshAskPeers = 4;    // ask the peers again instead
 int32_t RefreshFileLists(PeerState& state, ProtocolHost& host, int32_t flags);
 
 // Answers a FileList_Get: OK with the count, then one FileList_Add per
-// offered file, in table order.
-void AnswerFileList(PeerState& state, ConnectionId connection);
+// offered file, in table order; a file the connection's protocol version
+// cannot carry is left out (ListingFor).
+void AnswerFileList(PeerState& state, ProtocolHost& host, ConnectionId connection);
+
+// The message that lists file to the peer on connection: FileList_Add, or
+// for a file of 2 GiB or more the version-2 V2FileAdd. Empty for such a file
+// on a first-version connection, which the log says once per file.
+std::vector<uint8_t> ListingFor(PeerState& state, ProtocolHost& host, ConnectionId connection,
+                                FileEntry& file);
 
 // Records a received FileList_Add: the first RemoteFiles entry with the same
 // path from the same owner (0 = the server) is updated, else one is appended.

@@ -1,6 +1,7 @@
 #include "protocol/message_handler.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "compare/engine.h"
@@ -27,7 +28,7 @@ void OnHello(Context& c) {
 void OnFileListGet(Context& c) {
   if (!ReadFileListGet(c.payload)) return c.Malformed("FileList_Get");
   c.Log("'FileList_Get'");
-  AnswerFileList(c.state, c.sender.connection);
+  AnswerFileList(c.state, c.host, c.sender.connection);
 }
 
 void OnFileListAdd(Context& c) {
@@ -81,7 +82,7 @@ void OnCompareStart(Context& c) {
   auto start = ReadCompareStart(c.payload);
   if (!start) return c.Malformed("Compare_Start");
   c.Log("'Compare_Start' " + start->path);
-  Acceptance accepted = AcceptComparison(c.state.tables, start->path, c.sender.peer);
+  Acceptance accepted = AcceptComparison(c.state.tables, start->path, c.sender.peer, INT32_MAX);
   if (accepted.job == nullptr) return c.Answer(BuildError(CmdCompare_Start, accepted.error));
   c.Answer(BuildOkCompareStart(accepted.job->fileId, start->path));
   c.host.UpdateJobList(kRebuildJobList);

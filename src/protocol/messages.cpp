@@ -9,8 +9,6 @@
 namespace kelpie {
 namespace {
 
-constexpr size_t kMd5Width = 32;
-
 // A zeroed payload of `size` bytes carrying its command and sub-code, or an
 // empty vector when it would not fit one frame.
 std::vector<uint8_t> NewMessage(int8_t command, int8_t subCode, size_t size) {
@@ -23,22 +21,6 @@ std::vector<uint8_t> NewMessage(int8_t command, int8_t subCode, size_t size) {
 
 void PutText(std::vector<uint8_t>& bytes, size_t offset, std::string_view text) {
   std::copy(text.begin(), text.end(), bytes.begin() + static_cast<ptrdiff_t>(offset));
-}
-
-// The MD5 field is always 32 bytes wide: shorter text leaves zero bytes behind
-// it, longer text is cut, so the fixed layout after it never shifts.
-void PutMd5(std::vector<uint8_t>& bytes, size_t offset, std::string_view md5) {
-  PutText(bytes, offset, md5.substr(0, kMd5Width));
-}
-
-// The text at `offset`, at most `width` bytes, up to the first zero byte and
-// never past the end of the payload.
-std::string TextAt(std::span<const uint8_t> payload, size_t offset, size_t width = SIZE_MAX) {
-  if (offset >= payload.size()) return {};
-  std::span<const uint8_t> field =
-      payload.subspan(offset, std::min(width, payload.size() - offset));
-  auto end = std::find(field.begin(), field.end(), uint8_t{0});
-  return std::string(field.begin(), end);
 }
 
 int8_t SignedByte(std::span<const uint8_t> payload, size_t offset) {
@@ -56,6 +38,22 @@ std::vector<uint8_t> BlockMessage(int8_t command, int8_t subCode, size_t size, i
 }
 
 }  // namespace
+
+// The MD5 field is always 32 bytes wide: shorter text leaves zero bytes behind
+// it, longer text is cut, so the fixed layout after it never shifts.
+void PutMd5(std::vector<uint8_t>& bytes, size_t offset, std::string_view md5) {
+  PutText(bytes, offset, md5.substr(0, kMd5Width));
+}
+
+// The text at `offset`, at most `width` bytes, up to the first zero byte and
+// never past the end of the payload.
+std::string TextAt(std::span<const uint8_t> payload, size_t offset, size_t width) {
+  if (offset >= payload.size()) return {};
+  std::span<const uint8_t> field =
+      payload.subspan(offset, std::min(width, payload.size() - offset));
+  auto end = std::find(field.begin(), field.end(), uint8_t{0});
+  return std::string(field.begin(), end);
+}
 
 int8_t MessageCommand(std::span<const uint8_t> payload) {
   return payload.empty() ? 0 : SignedByte(payload, 0);

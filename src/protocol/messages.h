@@ -36,6 +36,7 @@ inline constexpr char kClientGreeting[] = "Hello! :)";
 // Fixed parts, in bytes.
 inline constexpr size_t kHelloFixed = 3;
 inline constexpr size_t kShortMessageSize = 6;  // OK, ERROR, FileList_Get, Compare_Stop
+inline constexpr size_t kMd5Width = 32;         // the MD5 text field of FileList_Add
 inline constexpr size_t kFileListAddFixed = 38;
 inline constexpr size_t kCompareStartFixed = 2;
 inline constexpr size_t kBlockCheckSize = 50;
@@ -84,9 +85,16 @@ struct ErrorMessage {
 std::vector<uint8_t> BuildError(int8_t refused, int32_t code);
 std::optional<ErrorMessage> ReadError(std::span<const uint8_t> payload);
 
+// The MD5 field is always 32 bytes wide: shorter text leaves zero bytes behind
+// it, longer text is cut, so the fixed layout after it never shifts.
+void PutMd5(std::vector<uint8_t>& bytes, size_t offset, std::string_view md5);
+// The text at `offset`, at most `width` bytes, up to the first zero byte and
+// never past the end of the payload.
+std::string TextAt(std::span<const uint8_t> payload, size_t offset, size_t width = SIZE_MAX);
+
 struct FileListAddMessage {
   std::string md5;  // the 32 bytes at offset 2, up to a zero byte
-  int32_t size = 0;
+  int64_t size = 0;
   std::string path;
 };
 std::vector<uint8_t> BuildFileListAdd(std::string_view md5, int32_t size, std::string_view path);

@@ -64,6 +64,23 @@ int64_t ReadOffset(std::span<const uint8_t> bytes, size_t offset) {
 
 }  // namespace
 
+// V2FileAdd: 22, 0, MD5 (32), 64-bit size, path, one zero byte.
+std::vector<uint8_t> BuildV2FileAdd(std::string_view md5, int64_t size, std::string_view path) {
+  std::vector<uint8_t> bytes = NewMessage(CmdV2FileAdd, 0, kV2FileAddFixed + path.size() + 1);
+  if (bytes.empty()) return bytes;
+  PutMd5(bytes, 2, md5);
+  WriteU64(bytes, 34, static_cast<uint64_t>(size));
+  std::copy(path.begin(), path.end(), bytes.begin() + kV2FileAddFixed);
+  return bytes;
+}
+
+std::optional<FileListAddMessage> ReadV2FileAdd(std::span<const uint8_t> payload) {
+  if (payload.size() < kV2FileAddFixed) return std::nullopt;
+  const auto size = static_cast<int64_t>(ReadU64(payload, 34));
+  if (size < 0) return std::nullopt;
+  return FileListAddMessage{TextAt(payload, 2, kMd5Width), size, TextAt(payload, kV2FileAddFixed)};
+}
+
 std::vector<uint8_t> BuildV2Start(uint32_t job, std::string_view path) {
   std::vector<uint8_t> bytes = NewMessage(CmdV2Start, 0, kV2StartFixed + path.size());
   if (bytes.empty()) return bytes;

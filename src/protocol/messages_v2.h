@@ -10,6 +10,7 @@
 
 #include "compare/chunk_index.h"
 #include "compare/fingerprint.h"
+#include "protocol/messages.h"
 
 namespace kelpie {
 
@@ -21,6 +22,7 @@ enum CommandV2 : int8_t {
   CmdV2CheckAnswer = 19,
   CmdV2Get = 20,
   CmdV2Data = 21,
+  CmdV2FileAdd = 22,
 };
 
 // Byte 1 of V2Accept.
@@ -35,11 +37,16 @@ inline constexpr size_t kV2AcceptSize = 46;
 inline constexpr size_t kV2BatchFixed = 12;  // V2Check and V2CheckAnswer
 inline constexpr size_t kV2GetSize = 22;
 inline constexpr size_t kV2DataFixed = 22;
+inline constexpr size_t kV2FileAddFixed = 42;
 inline constexpr uint8_t kV2DataZeros = 1;  // V2Data flag: the piece is zeros, no bytes follow
 
 // Builders return an empty vector when the message would not fit one frame;
 // readers return nullopt for a payload of the wrong length. Neither reads
 // past the payload.
+
+// A listed file whose size the first version's FileList_Add cannot carry.
+std::vector<uint8_t> BuildV2FileAdd(std::string_view md5, int64_t size, std::string_view path);
+std::optional<FileListAddMessage> ReadV2FileAdd(std::span<const uint8_t> payload);
 
 struct V2StartMessage {
   uint32_t job = 0;

@@ -6,6 +6,7 @@
 #include "compare/engine.h"
 #include "compare/sync.h"
 #include "compare/version2_strategy.h"
+#include "protocol/file_lists.h"
 #include "protocol/message_context.h"
 #include "protocol/messages.h"
 #include "protocol/messages_v2.h"
@@ -25,6 +26,13 @@ constexpr int64_t kCheckHashBudget = int64_t{256} << 20;
 
 std::string Number(int64_t value) {
   return std::to_string(value);
+}
+
+void OnFileAdd(MessageContext& c) {
+  auto add = ReadV2FileAdd(c.payload);
+  if (!add) return c.Malformed("FileList_Add");
+  c.Log("'FileList_Add' (NetVersion 2) " + add->path);
+  RecordRemoteFile(c.state, c.host, *add, c.sender.peer);
 }
 
 void OnStart(MessageContext& c) {
@@ -63,8 +71,7 @@ void OnCheck(MessageContext& c) {
   ForEachResponderJob(c, static_cast<int32_t>(check->job), [&](CompareJob& job) {
     if (!job.chunkIndex) return;
     if (!check->checks.empty()) {
-      job.position =
-          static_cast<int32_t>(std::clamp<int64_t>(check->checks[0].start, 0, INT32_MAX));
+      job.position = std::max<int64_t>(check->checks[0].start, 0);
       c.host.UpdateJobList(kRepaintJobList);
     }
     int64_t budget = kCheckHashBudget;
@@ -134,13 +141,13 @@ std::string RefusalText(uint8_t result) {
 void OnAccept(MessageContext& c) {
   auto accept = ReadV2Accept(c.payload);
   if (!accept) return c.Malformed("Compare_Accept");
-  const bool fits = accept->size >= 0 && accept->size <= INT32_MAX;
+  const bool fits = accept->size >= 0;
   std::string line = "'Compare_Accept' Job:" + Number(accept->job);
   if (accept->result != kAccepted) {
     line += RefusalText(accept->result);
   } else {
     line += " Size:" + Number(accept->size);
-    if (!fits) line += " refused: the file is too large";
+    if (!fits) line += " refused: the size is negative";
   }
   c.Log(line);
   ForEachInitiatorJob(c, static_cast<int32_t>(accept->job), [&](CompareJob& job) {
@@ -199,6 +206,9 @@ bool HandleVersion2Message(MessageContext& c) {
       return true;
     case CmdV2Data:
       OnData(c);
+      return true;
+    case CmdV2FileAdd:
+      OnFileAdd(c);
       return true;
     default:
       return false;

@@ -52,7 +52,7 @@ void PaintColumns(QPainter& painter, const QRect& cell, const std::vector<BlockC
 
 const uint8_t* ProgressCache::FoldAnswered(Entry& entry, int width, const CompareJob& job) {
   const RecordList* list = job.blocks.get();
-  const int32_t size = job.localFile.size;
+  const int64_t size = job.localFile.size;
   const uint8_t* first = PeekFirstRecord(list);
   const int32_t count = CountRecords(list);
   if (entry.width != width || entry.size != size || entry.list != list || entry.first != first ||

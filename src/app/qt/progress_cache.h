@@ -32,7 +32,7 @@ class ProgressCache {
   // frontier still belongs to the list the job holds now.
   struct Entry {
     int width = -1;
-    int32_t size = 0;
+    int64_t size = 0;
     const RecordList* list = nullptr;
     const uint8_t* first = nullptr;
     int32_t count = 0;

@@ -29,7 +29,7 @@ namespace {
 // Pixel positions counted from the cell's left edge.
 class CellScale {
  public:
-  CellScale(int width, int32_t size) : width_(width), size_(size) {}
+  CellScale(int width, int64_t size) : width_(width), size_(size) {}
 
   // Pixel offset of a byte offset.
   int64_t Offset(int64_t value) const { return size_ <= 0 ? 0 : value * width_ / size_; }
@@ -51,7 +51,7 @@ struct BlockFill {
   bool overlapLeft = false;
 };
 
-BlockFill FillForBlock(int32_t state, int32_t start, int32_t found) {
+BlockFill FillForBlock(int32_t state, int64_t start, int64_t found) {
   switch (state) {
     case kQueued:
       return {BlockColour::kGrey, false};
@@ -105,14 +105,14 @@ class RunPainter {
   BlockColour colour_ = BlockColour::kNone;
 };
 
-void PaintTopStrip(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
+void PaintTopStrip(QPainter& painter, const CellScale& scale, const QRect& cell, int64_t position) {
   const int x1 = cell.left() + scale.Clamp(scale.Extent(position) + 1);
   const int bottom = cell.top() + cell.height();
   Fill(painter, cell.left(), x1, cell.top(), std::min(cell.top() + 2, bottom), kBrushDarkGreen);
   Fill(painter, cell.left(), x1, cell.top() + 1, std::min(cell.top() + 2, bottom), kBrushGrey);
 }
 
-void PaintPlainBar(QPainter& painter, const CellScale& scale, const QRect& cell, int32_t position) {
+void PaintPlainBar(QPainter& painter, const CellScale& scale, const QRect& cell, int64_t position) {
   const int p = cell.left() + scale.Clamp(scale.Extent(position) + 1);
   const int bottom = cell.top() + cell.height();
   Fill(painter, cell.left(), p, cell.top(), bottom, kBrushGreen);
@@ -139,16 +139,16 @@ QColor ColourOf(BlockColour colour) {
   return {};
 }
 
-BlockSpan SpanOfBlock(int width, int32_t size, const RecordList* blocks, const uint8_t* record) {
+BlockSpan SpanOfBlock(int width, int64_t size, const RecordList* blocks, const uint8_t* record) {
   const int32_t state = PeekRecordLong(blocks, record, kBlockState);
   // A Split record draws nothing (its halves follow it); skip its other fields.
   if (state == kSplit) return {};
-  const int32_t start = PeekRecordLong(blocks, record, kBlockStart);
-  const BlockFill fill = FillForBlock(state, start, PeekRecordLong(blocks, record, kBlockFound));
+  const int64_t start = PeekRecordQuad(blocks, record, kBlockStart);
+  const BlockFill fill = FillForBlock(state, start, PeekRecordQuad(blocks, record, kBlockFound));
   if (fill.colour == BlockColour::kNone) return {};
   const CellScale scale(width, size);
   int64_t x0 = scale.Offset(start);
-  const int64_t x1 = x0 + scale.Extent(PeekRecordLong(blocks, record, kBlockLen)) + 1;
+  const int64_t x1 = x0 + scale.Extent(PeekRecordQuad(blocks, record, kBlockLen)) + 1;
   if (fill.overlapLeft && x0 > 0) --x0;
   return {scale.Clamp(x0), scale.Clamp(x1), fill.colour};
 }

@@ -29,7 +29,7 @@ struct BlockSpan {
   int x1 = 0;
   BlockColour colour = BlockColour::kNone;
 };
-BlockSpan SpanOfBlock(int width, int32_t size, const RecordList* blocks, const uint8_t* record);
+BlockSpan SpanOfBlock(int width, int64_t size, const RecordList* blocks, const uint8_t* record);
 
 // Paints the job's records from `from` to the end of its list over whatever
 // the cell already holds, then the strip of the assembled part. With `from`
