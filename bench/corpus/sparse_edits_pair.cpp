@@ -36,9 +36,7 @@ Island PlaceEdit(int i, int64_t size, const std::vector<Island>& islands, Rng& r
 bool WriteSparseEditsPair(const PairRequest& request) {
   Rng rng(request.seed);
   std::vector<Island> islands = PlaceIslands(request.size, MeanGapPages(request.size), rng);
-  std::vector<uint64_t> seeds;
-  for (size_t i = 0; i < islands.size(); ++i)
-    seeds.push_back(rng.Next());
+  std::vector<uint64_t> seeds = IslandSeeds(islands.size(), rng);
   if (!WriteImage(request.localPath, request.size, islands, seeds)) return false;
   // The edits are written last, over the islands they fall on.
   std::vector<Island> edited = islands;

@@ -37,4 +37,11 @@ bool WriteImage(const std::string& path, int64_t size, const std::vector<Island>
   return fd.Close();
 }
 
+std::vector<uint64_t> IslandSeeds(size_t count, Rng& rng) {
+  std::vector<uint64_t> seeds;
+  for (size_t i = 0; i < count; ++i)
+    seeds.push_back(rng.Next());
+  return seeds;
+}
+
 }  // namespace kelpie::bench

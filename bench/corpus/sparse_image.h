@@ -21,6 +21,9 @@ struct Island {
 // average.
 std::vector<Island> PlaceIslands(int64_t size, int64_t meanGapPages, Rng& rng);
 
+// One fill seed per island.
+std::vector<uint64_t> IslandSeeds(size_t count, Rng& rng);
+
 // Writes a file of `size` bytes that is a hole except for the islands, each
 // filled from its own seed, in order: a later island overwrites an earlier
 // one where they meet.

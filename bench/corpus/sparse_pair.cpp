@@ -22,9 +22,7 @@ int64_t MeanGapPages(int64_t size) {
 bool WriteSparsePair(const PairRequest& request) {
   Rng rng(request.seed);
   std::vector<Island> islands = PlaceIslands(request.size, MeanGapPages(request.size), rng);
-  std::vector<uint64_t> seeds;
-  for (size_t i = 0; i < islands.size(); ++i)
-    seeds.push_back(rng.Next());
+  std::vector<uint64_t> seeds = IslandSeeds(islands.size(), rng);
   if (!WriteImage(request.localPath, request.size, islands, seeds)) return false;
   // Distinct islands: a partial shuffle of their indices.
   std::vector<size_t> order(seeds.size());
