@@ -15,11 +15,6 @@
 namespace kelpie {
 namespace {
 
-size_t PageRounded(int64_t size) {
-  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  return (static_cast<size_t>(size) + page - 1) / page * page;
-}
-
 // Zero pages of anonymous memory, allocated by the kernel only when written,
 // which a read-only view never does.
 // The start is aligned to a huge page, so zero runs can be read through huge
@@ -70,7 +65,7 @@ std::shared_ptr<const MappedFile> MappedFile::Open(const std::string& path, int6
   std::shared_ptr<MappedFile> view(new MappedFile);
   view->modified_ = ModifiedTime(info);
   if (size <= 0) return view;
-  view->mappedLength_ = PageRounded(size);
+  view->mappedLength_ = MappingLength(size);
   view->mapping_ = MapZeros(view->mappedLength_);
   const int64_t inFile = S_ISREG(info.st_mode) ? std::min<int64_t>(info.st_size, size) : 0;
   const bool mapped = view->mapping_ != nullptr &&
@@ -94,7 +89,7 @@ std::shared_ptr<const MappedFile> MappedFile::Open(const std::string& path, int6
 std::shared_ptr<const MappedFile> MappedFile::Zeros(int64_t size) {
   std::shared_ptr<MappedFile> view(new MappedFile);
   if (size <= 0) return view;
-  view->mappedLength_ = PageRounded(size);
+  view->mappedLength_ = MappingLength(size);
   view->mapping_ = MapZeros(view->mappedLength_);
   if (view->mapping_ == nullptr) return nullptr;
   view->bytes_ = {static_cast<const uint8_t*>(view->mapping_), static_cast<size_t>(size)};

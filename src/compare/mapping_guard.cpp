@@ -69,6 +69,11 @@ void Install() {
 
 }  // namespace
 
+size_t MappingLength(int64_t size) {
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return (static_cast<size_t>(size) + page - 1) / page * page;
+}
+
 MappingGuard::MappingGuard(void* begin, size_t length) {
   if (begin == nullptr || length == 0) return;
   std::call_once(installed, Install);

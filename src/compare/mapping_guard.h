@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kelpie {
+
+// The length of a mapping that covers size bytes: whole pages.
+size_t MappingLength(int64_t size);
 
 // Keeps a file mapping from killing the program when its file shrinks.
 //

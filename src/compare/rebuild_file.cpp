@@ -17,11 +17,6 @@ namespace {
 
 constexpr int64_t kWritebackPiece = int64_t{8} << 20;
 
-size_t PageRounded(int64_t size) {
-  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  return (static_cast<size_t>(size) + page - 1) / page * page;
-}
-
 }  // namespace
 
 std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, int64_t size,
@@ -29,7 +24,7 @@ std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, 
   std::unique_ptr<RebuildFile> rebuilt(new RebuildFile);
   if (hashed) rebuilt->sha_ = std::make_unique<Sha256Stream>();
   if (size <= 0) return rebuilt;
-  rebuilt->mappedLength_ = PageRounded(size);
+  rebuilt->mappedLength_ = MappingLength(size);
   if (!besidePath.empty()) rebuilt->file_.Reset(rebuilt->temporary_.Create(besidePath));
   void* at = MAP_FAILED;
   if (rebuilt->file_.valid()) {
@@ -116,17 +111,11 @@ SaveResult RebuildFile::SaveAs(const std::string& path) {
   if (path.empty()) return SaveResult::kCannotCreate;
   if (!file_.valid()) return SaveFileReplacing(path, bytes_);
   if (Damaged() || ::fsync(file_.get()) != 0) return SaveResult::kWriteFailed;
-  const std::string target = ResolveTarget(path);
-  struct stat existing {};
-  const bool replacing = ::stat(target.c_str(), &existing) == 0;
-  if (replacing && S_ISDIR(existing.st_mode)) return SaveResult::kCannotCreate;
-  if (replacing) ::fchmod(file_.get(), existing.st_mode & 07777);
+  const std::optional<SaveTarget> target = SaveTargetOf(path);
+  if (!target) return SaveResult::kCannotCreate;
+  if (target->mode) ::fchmod(file_.get(), *target->mode);
   // Another file system, or a folder that refuses the rename: copy instead.
-  if (::rename(temporary_.path().c_str(), target.c_str()) != 0) {
-    return SaveFileReplacing(path, bytes_);
-  }
-  temporary_.Keep();
-  SyncFolderOf(target);
+  if (!MoveIntoPlace(temporary_, *target)) return SaveFileReplacing(path, bytes_);
   return SaveResult::kSaved;
 }
 

@@ -48,23 +48,16 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 }  // namespace
 
 SaveResult SaveFileReplacing(const std::string& path, std::span<const uint8_t> bytes) {
-  if (path.empty()) return SaveResult::kCannotCreate;
-  const std::string target = ResolveTarget(path);
-  struct stat existing {};
-  const bool replacing = ::stat(target.c_str(), &existing) == 0;
-  if (replacing && S_ISDIR(existing.st_mode)) return SaveResult::kCannotCreate;
-
+  const std::optional<SaveTarget> target = SaveTargetOf(path);
+  if (!target) return SaveResult::kCannotCreate;
   TemporaryFile temporary;
-  UniqueFd file(temporary.Create(target));
+  UniqueFd file(temporary.Create(target->path));
   if (!file.valid()) return SaveResult::kCannotCreate;
-  if (replacing) ::fchmod(file.get(), existing.st_mode & 07777);
+  if (target->mode) ::fchmod(file.get(), *target->mode);
   if (!WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0 || !file.Close()) {
     return SaveResult::kWriteFailed;
   }
-  if (::rename(temporary.path().c_str(), target.c_str()) != 0) return SaveResult::kReplaceFailed;
-  temporary.Keep();
-  SyncFolderOf(target);
-  return SaveResult::kSaved;
+  return MoveIntoPlace(temporary, *target) ? SaveResult::kSaved : SaveResult::kReplaceFailed;
 }
 
 }  // namespace kelpie

@@ -43,6 +43,8 @@ int TemporaryFile::Create(const std::string& target) {
   return -1;
 }
 
+namespace {
+
 std::string ResolveTarget(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
@@ -56,6 +58,26 @@ void SyncFolderOf(const std::string& path) {
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) ::fsync(dir.get());
+}
+
+}  // namespace
+
+std::optional<SaveTarget> SaveTargetOf(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  SaveTarget target{ResolveTarget(path), std::nullopt};
+  struct stat existing {};
+  if (::stat(target.path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return std::nullopt;
+    target.mode = existing.st_mode & 07777;
+  }
+  return target;
+}
+
+bool MoveIntoPlace(TemporaryFile& temporary, const SaveTarget& target) {
+  if (::rename(temporary.path().c_str(), target.path.c_str()) != 0) return false;
+  temporary.Keep();
+  SyncFolderOf(target.path);
+  return true;
 }
 
 }  // namespace kelpie

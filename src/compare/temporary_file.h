@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 
 namespace kelpie {
@@ -23,11 +26,18 @@ class TemporaryFile {
   std::string path_;
 };
 
-// The file a path names: a symbolic link is followed, so saving over a link
-// replaces the file it points to and keeps the link.
-std::string ResolveTarget(const std::string& path);
+// Where a save goes: the file the path names (a symbolic link is followed,
+// so saving over a link replaces the file it points to and keeps the link)
+// and the permissions of the file it replaces, which the new one keeps.
+struct SaveTarget {
+  std::string path;
+  std::optional<mode_t> mode;  // none when nothing is there yet
+};
+// None for an empty path or a folder.
+std::optional<SaveTarget> SaveTargetOf(const std::string& path);
 
-// Makes a rename in the folder of path durable.
-void SyncFolderOf(const std::string& path);
+// Renames the temporary file over the target and makes the rename durable.
+// False when the rename fails.
+bool MoveIntoPlace(TemporaryFile& temporary, const SaveTarget& target);
 
 }  // namespace kelpie
