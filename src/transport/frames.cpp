@@ -48,8 +48,8 @@ void ReadPending(Network& network, ReceiveBuffer& record) {
   if (read > 0) record.fill += std::min(read, room);
 }
 
-// Delivers the frame at the head of the held bytes into payload and returns its
-// length, or returns 0 when none is whole yet.
+}  // namespace
+
 int32_t TakeFrame(ReceiveBuffer& record, std::vector<uint8_t>& payload) {
   if (record.fill < kFrameOverhead) return 0;
   Resynchronise(record);
@@ -75,6 +75,8 @@ int32_t TakeFrame(ReceiveBuffer& record, std::vector<uint8_t>& payload) {
   Drop(record, length + kFrameOverhead);
   return length;
 }
+
+namespace {
 
 auto SameConnection(ConnectionId id) {
   return [id](const ReceiveBuffer& record) { return record.connection == id; };

@@ -22,6 +22,11 @@ struct ReceiveBuffer {
   int32_t fill = 0;
 };
 
+// Delivers the frame at the head of record's held bytes into payload and
+// returns its length, or returns 0 when none is whole yet. Needs no
+// connection, so the reassembly can be driven from memory.
+int32_t TakeFrame(ReceiveBuffer& record, std::vector<uint8_t>& payload);
+
 // The frame layer of one program: sends frames and reassembles the received
 // byte stream of each connection into whole payloads.
 class Frames {
