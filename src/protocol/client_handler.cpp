@@ -7,10 +7,13 @@ namespace kelpie {
 void ClientStep(PeerState& state, ProtocolHost& host) {
   ConnectionId server = state.ServerConnection;
   if (state.network.ConnectionPoll(server) == 0) return;
-  Sender sender{server, 0, "Server: ", false};
   while (state.frames.ReceiveFrame(server) != 0) {
-    HandleMessage(state, host, sender, state.frames.ReceivedFrame());
+    HandleServerMessage(state, host, state.frames.ReceivedFrame());
   }
+}
+
+void HandleServerMessage(PeerState& state, ProtocolHost& host, std::span<const uint8_t> payload) {
+  HandleMessage(state, host, Sender{state.ServerConnection, 0, "Server: ", false}, payload);
 }
 
 }  // namespace kelpie

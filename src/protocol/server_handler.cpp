@@ -14,14 +14,23 @@ std::string ClientName(ConnectionId id) {
   return "Client(" + std::to_string(id) + ")";
 }
 
-void OnConnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
+void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
+  while (state.frames.ReceiveFrame(id) != 0) {
+    HandleClientMessage(state, host, id, state.frames.ReceivedFrame());
+  }
+}
+
+}  // namespace
+
+void AdmitClient(PeerState& state, ProtocolHost& host, ConnectionId id) {
   host.AddLog(ClientName(id) + " connected!");
   state.tables.Clients.Add()->connection = id;
   host.SetClientsLabel(ClientsLabelText(state));
   SendMessage(state, id, BuildHello(kServerGreeting));
 }
 
-void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
+void HandleClientMessage(PeerState& state, ProtocolHost& host, ConnectionId id,
+                         std::span<const uint8_t> payload) {
   // Finding the client's entry leaves the table's cursor on it, which decides
   // where the next admitted client is listed.
   Table<ClientEntry>& clients = state.tables.Clients;
@@ -29,15 +38,12 @@ void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
   while (ClientEntry* client = clients.Next()) {
     if (client->connection == id) break;
   }
-  Sender sender{id, id, ClientName(id) + ": ", true};
-  while (state.frames.ReceiveFrame(id) != 0) {
-    HandleMessage(state, host, sender, state.frames.ReceivedFrame());
-  }
+  HandleMessage(state, host, Sender{id, id, ClientName(id) + ": ", true}, payload);
 }
 
 // The client's files, then its jobs, then the client itself: nothing may be
 // left referring to an entry that is gone.
-void OnDisconnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
+void ForgetClient(PeerState& state, ProtocolHost& host, ConnectionId id) {
   host.AddLog(ClientName(id) + " disconnected!");
   Tables& tables = state.tables;
   WalkTable(tables.RemoteFiles, [&](FileEntry& file) {
@@ -55,8 +61,6 @@ void OnDisconnected(PeerState& state, ProtocolHost& host, ConnectionId id) {
   host.SetClientsLabel(ClientsLabelText(state));
 }
 
-}  // namespace
-
 std::string ClientsLabelText(const PeerState& state) {
   return "Clients (" + std::to_string(state.tables.Clients.Count()) + ")";
 }
@@ -66,11 +70,11 @@ void ServerStep(PeerState& state, ProtocolHost& host) {
   ConnectionId id = state.network.ServerEventConnection();
   switch (event) {
     case EventConnected:
-      return OnConnected(state, host, id);
+      return AdmitClient(state, host, id);
     case EventData:
       return OnData(state, host, id);
     case EventDisconnected:
-      return OnDisconnected(state, host, id);
+      return ForgetClient(state, host, id);
     default:
       return;
   }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <span>
+#include <string>
+
 #include "protocol/peer_state.h"
 #include "protocol/protocol_host.h"
 
@@ -9,6 +12,14 @@ namespace kelpie {
 // (admits a client, handles every whole message a client has sent, or
 // forgets a client that went away).
 void ServerStep(PeerState& state, ProtocolHost& host);
+
+// What ServerStep does on each event, for a caller that has the event
+// without a socket: a client admitted, one message of a client handled, a
+// client forgotten with its files and jobs.
+void AdmitClient(PeerState& state, ProtocolHost& host, ConnectionId id);
+void HandleClientMessage(PeerState& state, ProtocolHost& host, ConnectionId id,
+                         std::span<const uint8_t> payload);
+void ForgetClient(PeerState& state, ProtocolHost& host, ConnectionId id);
 
 // The "Client" label text on a server: "Clients (<n>)".
 std::string ClientsLabelText(const PeerState& state);
