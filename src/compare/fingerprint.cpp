@@ -118,7 +118,8 @@ FileFingerprints FingerprintFile(std::string_view path) {
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return {};
   int64_t remaining = info.st_size;
-  std::vector<uint8_t> buffer(kFileReadChunk);
+  // No larger than the file: offering a small file costs no megabyte of zeros.
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(remaining, kFileReadChunk)));
   Md5Stream stream;
   Sha256Stream sha;
   while (remaining > 0) {
