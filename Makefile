@@ -1,9 +1,12 @@
-# The two commands of the README: `make run` and `make test`.
+# The README's commands: `make run`, `make test` and `make package`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: run test deps build build-asan test-normal test-asan clean
+# What `make package` needs besides the build's packages.
+PACKAGE_TOOLS = file dpkg-dev desktop-file-utils man-db
+
+.PHONY: run test deps build build-asan test-normal test-asan clean package package-deps
 
 run: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -29,6 +32,18 @@ test-normal: build
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The Debian package, build/package/kelpie_VERSION_ARCH.deb. It holds only
+# the programs, so only they are built.
+package: package-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target kelpie kelpie-peer kelpie-man-pages
+	rm -f $(BUILD)/package/kelpie_*.deb
+	cd $(BUILD) && cpack
+
+# The build's packages and the packaging tools.
+package-deps:
+	scripts/install-deps $(PACKAGE_TOOLS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
