@@ -3,17 +3,18 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-# What `make package` needs besides the build's packages.
+# What `make package` and its check need besides the build's packages.
 PACKAGE_TOOLS = file dpkg-dev desktop-file-utils man-db
 
-.PHONY: run test deps build build-asan test-normal test-asan clean package package-deps
+.PHONY: run test deps build build-asan test-normal test-asan clean package package-deps test-package
 
 run: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS) --target kelpie
 	./$(BUILD)/src/kelpie
 
-test: deps test-normal test-asan
+# One install-deps run for everything the tests need, packaging tools included.
+test: package-deps test-normal test-package test-asan
 
 deps:
 	scripts/install-deps
@@ -44,6 +45,9 @@ package: package-deps
 # The build's packages and the packaging tools.
 package-deps:
 	scripts/install-deps $(PACKAGE_TOOLS)
+
+test-package: package
+	packaging/check-package $(BUILD)/package/kelpie_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
