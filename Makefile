@@ -13,8 +13,7 @@ run: deps
 	cmake --build $(BUILD) -j $(JOBS) --target kelpie
 	./$(BUILD)/src/kelpie
 
-# One install-deps run for everything the tests need, packaging tools included.
-test: package-deps test-normal test-package test-asan
+test: deps package-deps test-normal test-package test-asan
 
 deps:
 	scripts/install-deps
