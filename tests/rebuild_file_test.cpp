@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "support/temp_dir.h"
 
@@ -85,6 +89,85 @@ TEST(RebuildFileHoles, PagesOfZerosTakeNoDiskSpace) {
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_size, 64 * kMiB);
   EXPECT_LE(info.st_blocks * 512, 64 * 1024);
+}
+
+// A resumable rebuild cut off by a kill keeps what it recorded at its last
+// checkpoint; whatever it wrote after that reads as zeros when taken up.
+TEST(PartialFile, AKilledRebuildIsTakenUpAsFarAsItsLastCheckpoint) {
+  TempDir dir;
+  const std::string local = (dir.path() / "local").string();
+  const std::vector<uint8_t> peer = RandomBytes(3 * kMiB, 7);
+  const PartialIdentity identity{std::ssize(peer), Sha256(peer)};
+  const auto part = [&](int64_t from, int64_t len) {
+    return std::span(peer).subspan(static_cast<size_t>(from), static_cast<size_t>(len));
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RebuildFile::ResumeNote note;
+    auto rebuilt = RebuildFile::Resume(local, identity, note);
+    if (!rebuilt || note.kind != RebuildFile::ResumeNote::kFresh) ::_exit(1);
+    rebuilt->Write(0, part(0, kMiB));
+    rebuilt->WriteZeros(2 * kMiB, 10);
+    rebuilt->Checkpoint();
+    rebuilt->Write(kMiB, part(kMiB, 5000));
+    ::_exit(0);  // as a kill: no destructor runs
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  RebuildFile::ResumeNote note;
+  auto rebuilt = RebuildFile::Resume(local, identity, note);
+  ASSERT_NE(rebuilt, nullptr);
+  EXPECT_EQ(note.kind, RebuildFile::ResumeNote::kResumed);
+  EXPECT_EQ(note.path, (dir.path() / ".local.kelpie-partial").string());
+  EXPECT_EQ(note.heldBytes, kMiB + 10);
+  EXPECT_EQ(rebuilt->HeldUpTo(0), kMiB);
+  EXPECT_EQ(rebuilt->NextHeld(kMiB), 2 * kMiB);
+  EXPECT_EQ(rebuilt->HeldUpTo(2 * kMiB), 2 * kMiB + 10);
+  EXPECT_TRUE(std::ranges::equal(rebuilt->bytes().first(kMiB), part(0, kMiB)));
+  EXPECT_TRUE(
+      std::ranges::all_of(rebuilt->bytes().subspan(kMiB, 5000), [](uint8_t b) { return b == 0; }));
+  rebuilt->Write(kMiB, part(kMiB, 2 * kMiB));
+  rebuilt->Filled(rebuilt->size());
+  EXPECT_EQ(rebuilt->Sha256(), identity.hash);
+  rebuilt->Discard();
+  const std::string target = (dir.path() / "saved").string();
+  ASSERT_EQ(rebuilt->SaveAs(target), SaveResult::kSaved);
+  rebuilt.reset();
+  EXPECT_EQ(ReadFileBytes(target), peer);
+  EXPECT_FALSE(std::filesystem::exists(note.path));
+}
+
+// A partial file left for other content, or one whose record is damaged, is
+// started afresh; one that is dropped unsaved but discarded is not left.
+TEST(PartialFile, OneThatDoesNotFitIsDiscarded) {
+  TempDir dir;
+  const std::string local = (dir.path() / "local").string();
+  const std::vector<uint8_t> peer = RandomBytes(100000, 8);
+  const PartialIdentity identity{std::ssize(peer), Sha256(peer)};
+  RebuildFile::ResumeNote note;
+  RebuildFile::Resume(local, identity, note)->Write(0, std::span(peer).first(50000));
+  ASSERT_TRUE(std::filesystem::exists(note.path));
+  PartialIdentity other = identity;
+  other.hash[0] ^= 1;
+  auto rebuilt = RebuildFile::Resume(local, other, note);
+  EXPECT_EQ(note.kind, RebuildFile::ResumeNote::kDiscarded);
+  EXPECT_EQ(rebuilt->HeldUpTo(0), 0);
+  EXPECT_TRUE(std::ranges::all_of(rebuilt->bytes(), [](uint8_t b) { return b == 0; }));
+  rebuilt->Write(0, std::span(peer).first(10));
+  rebuilt.reset();
+  {
+    std::fstream file(note.path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(-30, std::ios::end);
+    file.put('x');
+  }
+  rebuilt = RebuildFile::Resume(local, other, note);
+  EXPECT_EQ(note.kind, RebuildFile::ResumeNote::kDiscarded);
+  rebuilt->Discard();
+  rebuilt.reset();
+  EXPECT_FALSE(std::filesystem::exists(note.path));
 }
 
 }  // namespace

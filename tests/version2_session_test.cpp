@@ -281,6 +281,42 @@ TEST(Version2Session, ARebuiltFileThatDiffersFromThePeersIsNotSaved) {
               s.client.window.dialogs().back().title != "Save file");
 }
 
+// A synchronisation aborted halfway keeps what it fetched beside the local
+// file; the next one of the same pair fetches only the rest.
+TEST(Version2Session, ASynchronisationCutOffHalfwayResumes) {
+  Session s(2, 2, true);
+  ASSERT_TRUE(s.connected);
+  const Bytes local = Base();
+  const Bytes peer = RandomBytes(8 << 20, 31);
+  const std::string localPath = s.dir.Write("local.bin", local);
+  const std::string peerPath = s.dir.Write("peer.bin", peer);
+  s.server.Offer(peerPath);
+  s.client.Offer(localPath);
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.window.RowCount(kServerFiles) == 1; }));
+  ASSERT_TRUE(s.client.CompareRows(0, 0));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.Logged("Comparison finished!"); }));
+  s.client.window.SelectRow(kJobList, 0);
+  RunPasses({&s.client}, 1);
+  ASSERT_TRUE(s.client.Use(kSyncButton));
+  ASSERT_TRUE(RunUntil(s.all, [&] { return 2 * s.client.Job(0)->position >= std::ssize(peer); }));
+  ASSERT_LT(s.client.Job(0)->position, std::ssize(peer));
+  ASSERT_TRUE(s.client.Use(kSyncButton));  // Abort
+  const std::string partial = (s.dir.path() / ".local.bin.kelpie-partial").string();
+  ASSERT_TRUE(RunUntil(s.all, [&] { return s.client.Job(0)->state == kIdle; }));
+  // What was on its way when the job stopped arrives, and is not counted.
+  const auto received = [&] { return s.client.program.state.network.BytesReceived(); };
+  for (int64_t last = -1; last != received();) {
+    last = received();
+    RunPasses(s.all, 20);
+  }
+  const int64_t before = received();
+  EXPECT_TRUE(s.Synchronise(peer));
+  const int64_t fetched = received() - before;
+  EXPECT_TRUE(AnyLineHas(s.client, "Resuming from partial file " + partial));
+  EXPECT_LT(fetched, std::ssize(peer) * 6 / 10);
+  EXPECT_FALSE(std::filesystem::exists(partial));
+}
+
 // Two comparisons on one connection at once: their batches and pieces
 // interleave, and each job takes only its own.
 TEST(Version2Session, SeveralJobsOnOneConnectionKeepTheirAnswersApart) {

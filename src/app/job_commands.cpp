@@ -76,7 +76,7 @@ void SynchronizeOrAbort(Program& program) {
   if (job->state == kIdle) {
     // No room for the peer's file beside the local one (a size limit, a
     // full disk): said as when the save cannot create its file.
-    if (!StartSynchronisation(*job)) program.host.AddLog("Couldn't open file!");
+    if (!StartSynchronisation(*job, &program.host)) program.host.AddLog("Couldn't open file!");
   } else {
     AbortJob(*job, program.host);
   }

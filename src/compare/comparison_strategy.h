@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "compare/chunk_index.h"
 #include "compare/fingerprint.h"
+#include "compare/partial_file.h"
 
 namespace kelpie {
 
@@ -66,6 +68,9 @@ class ComparisonStrategy {
   virtual bool HashesRebuilt() const = 0;
   // Whether the rebuilt file may be saved; false after logging why.
   virtual bool AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const = 0;
+  // The peer's file, when the version names it well enough that a rebuild
+  // cut off halfway can be taken up later.
+  virtual std::optional<PartialIdentity> RebuildIdentity() const = 0;
 };
 
 // The strategy for a job on a connection of this protocol version.

@@ -114,6 +114,8 @@ bool FileChangedUnder(CompareJob& job, EngineHost& host) {
   if (job.remoteFile && job.state != kIdle) {
     AbortJob(job, host);
     job.pendingGets.clear();
+    // Bytes copied from the changed file may be wrong: none are kept.
+    if (job.rebuilt) job.rebuilt->Discard();
     job.rebuilt.reset();
   }
   host.UpdateJobList(kRepaintJobList);

@@ -1,6 +1,7 @@
 #include "compare/rebuild_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,35 @@ namespace kelpie {
 namespace {
 
 constexpr int64_t kWritebackPiece = int64_t{8} << 20;
+// How stale the record of a partial file may get: what was fetched since the
+// last one is fetched again after a kill.
+constexpr auto kCheckpointEvery = std::chrono::milliseconds(100);
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes, off_t at) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, at + static_cast<off_t>(done));
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Zeros everywhere the partial file holds nothing, so that bytes written
+// after its last record count as never written.
+bool ClearUnheld(int fd, const HeldRanges& held, int64_t size) {
+  int64_t at = held.RunEnd(0);
+  while (at < size) {
+    const int64_t end = held.NextStart(at, size);
+    if (end > at &&
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, end - at) != 0) {
+      return false;
+    }
+    at = held.RunEnd(end);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -24,25 +54,84 @@ std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, 
   std::unique_ptr<RebuildFile> rebuilt(new RebuildFile);
   if (hashed) rebuilt->sha_ = std::make_unique<Sha256Stream>();
   if (size <= 0) return rebuilt;
-  rebuilt->mappedLength_ = MappingLength(size);
   if (!besidePath.empty()) rebuilt->file_.Reset(rebuilt->temporary_.Create(besidePath));
-  void* at = MAP_FAILED;
-  if (rebuilt->file_.valid()) {
-    if (::ftruncate(rebuilt->file_.get(), static_cast<off_t>(size)) != 0) return nullptr;
-    at = ::mmap(nullptr, rebuilt->mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED,
-                rebuilt->file_.get(), 0);
+  if (rebuilt->file_.valid() && ::ftruncate(rebuilt->file_.get(), static_cast<off_t>(size)) != 0) {
+    return nullptr;
+  }
+  return rebuilt->Map(size) ? std::move(rebuilt) : nullptr;
+}
+
+std::unique_ptr<RebuildFile> RebuildFile::Resume(const std::string& besidePath,
+                                                 const PartialIdentity& identity,
+                                                 ResumeNote& note) {
+  note = ResumeNote{};
+  if (besidePath.empty() || identity.size <= 0) {
+    return Create(besidePath, std::max<int64_t>(identity.size, 0), true);
+  }
+  std::unique_ptr<RebuildFile> rebuilt(new RebuildFile);
+  // Another job rebuilding beside the same file holds the partial file; this
+  // one then works in a temporary file of its own.
+  if (!rebuilt->TakeUpPartial(besidePath, identity, note)) {
+    return Create(besidePath, identity.size, true);
+  }
+  rebuilt->sha_ = std::make_unique<Sha256Stream>();
+  rebuilt->identity_ = identity;
+  rebuilt->checkpointed_ = rebuilt->held_.Bytes();
+  return rebuilt->Map(identity.size) ? std::move(rebuilt) : nullptr;
+}
+
+// Opens and locks the partial file, keeping what it holds when it was left
+// for the same peer file and emptying it otherwise. False when it cannot be
+// had.
+bool RebuildFile::TakeUpPartial(const std::string& besidePath, const PartialIdentity& identity,
+                                ResumeNote& note) {
+  note.path = PartialPathFor(besidePath);
+  UniqueFd fd(::open(note.path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+  struct stat info {};
+  if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &info) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  temporary_.Adopt(note.path);
+  std::optional<PartialState> partial = ReadPartialTrailer(fd.get());
+  if (partial && partial->identity == identity && partial->held.Bytes() > 0 &&
+      ::ftruncate(fd.get(), static_cast<off_t>(identity.size)) == 0 &&
+      ClearUnheld(fd.get(), partial->held, identity.size)) {
+    note.kind = ResumeNote::kResumed;
+    note.heldBytes = partial->held.Bytes();
+    held_ = std::move(partial->held);
   } else {
-    at = ::mmap(nullptr, rebuilt->mappedLength_, PROT_READ | PROT_WRITE,
+    if (info.st_size > 0) note.kind = ResumeNote::kDiscarded;
+    if (::ftruncate(fd.get(), 0) != 0) return false;
+  }
+  if (::ftruncate(fd.get(), static_cast<off_t>(identity.size)) != 0) return false;
+  file_ = std::move(fd);
+  return true;
+}
+
+bool RebuildFile::Map(int64_t size) {
+  mappedLength_ = MappingLength(size);
+  void* at = MAP_FAILED;
+  if (file_.valid()) {
+    at = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, file_.get(), 0);
+  } else {
+    at = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE,
                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   }
-  if (at == MAP_FAILED) return nullptr;
-  rebuilt->mapping_ = at;
-  rebuilt->guard_ = std::make_unique<MappingGuard>(at, rebuilt->mappedLength_);
-  rebuilt->bytes_ = {static_cast<uint8_t*>(at), static_cast<size_t>(size)};
-  return rebuilt;
+  if (at == MAP_FAILED) return false;
+  mapping_ = at;
+  guard_ = std::make_unique<MappingGuard>(at, mappedLength_);
+  bytes_ = {static_cast<uint8_t*>(at), static_cast<size_t>(size)};
+  return true;
 }
 
 RebuildFile::~RebuildFile() {
+  // Cut off before it was whole: what it holds waits for the next rebuild.
+  if (identity_ && !discard_ && !temporary_.path().empty() && held_.Bytes() > 0 && !Damaged()) {
+    checkpointed_ = -1;
+    Checkpoint();
+    temporary_.Keep();
+  }
   guard_.reset();
   if (mapping_ != nullptr) ::munmap(mapping_, mappedLength_);
 }
@@ -50,14 +139,34 @@ RebuildFile::~RebuildFile() {
 void RebuildFile::Write(int64_t offset, std::span<const uint8_t> bytes) {
   if (offset < 0 || offset >= size()) return;
   bytes = bytes.first(static_cast<size_t>(std::min<int64_t>(std::ssize(bytes), size() - offset)));
+  held_.Add(offset, std::ssize(bytes));
   ForEachDataPiece(offset, bytes, [this](int64_t at, std::span<const uint8_t> run) {
     std::memcpy(bytes_.data() + at, run.data(), run.size());
     return true;
   });
 }
 
+void RebuildFile::WriteZeros(int64_t offset, int64_t len) {
+  held_.Add(offset, std::min(len, size() - offset));
+}
+
+void RebuildFile::Checkpoint() {
+  if (!identity_ || !file_.valid() || held_.Bytes() == checkpointed_) return;
+  const std::vector<uint8_t> trailer = PartialTrailer(*identity_, held_);
+  // Longer first, then written: a record cut short fails its checksum.
+  if (::ftruncate(file_.get(), static_cast<off_t>(size() + std::ssize(trailer))) != 0 ||
+      !WriteAll(file_.get(), trailer, static_cast<off_t>(size()))) {
+    return;
+  }
+  checkpointed_ = held_.Bytes();
+  checkpointAt_ = std::chrono::steady_clock::now();
+}
+
 void RebuildFile::Filled(int64_t upTo) {
   upTo = std::clamp<int64_t>(upTo, 0, size());
+  if (identity_ && std::chrono::steady_clock::now() - checkpointAt_ >= kCheckpointEvery) {
+    Checkpoint();
+  }
   if (sha_) HashUpTo(upTo);
   if (!file_.valid()) return;
   while (upTo - writtenBack_ >= kWritebackPiece) {
@@ -110,7 +219,11 @@ int64_t RebuildFile::NextHole(int64_t offset) const {
 SaveResult RebuildFile::SaveAs(const std::string& path) {
   if (path.empty()) return SaveResult::kCannotCreate;
   if (!file_.valid()) return SaveFileReplacing(path, bytes_);
-  if (Damaged() || ::fsync(file_.get()) != 0) return SaveResult::kWriteFailed;
+  // A partial file's record of what it holds goes before the file does.
+  if (Damaged() || ::ftruncate(file_.get(), static_cast<off_t>(size())) != 0 ||
+      ::fsync(file_.get()) != 0) {
+    return SaveResult::kWriteFailed;
+  }
   const std::optional<SaveTarget> target = SaveTargetOf(path);
   if (!target) return SaveResult::kCannotCreate;
   if (target->mode) ::fchmod(file_.get(), *target->mode);

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "common/unique_fd.h"
 #include "compare/fingerprint.h"
 #include "compare/mapping_guard.h"
+#include "compare/partial_file.h"
 #include "compare/save_file.h"
 #include "compare/temporary_file.h"
 
@@ -19,6 +22,11 @@ namespace kelpie {
 // stay holes. Saving moves the file into place; dropping it unsaved removes
 // it. Where the local file's folder takes no new file, the bytes are kept in
 // memory instead.
+//
+// A rebuild that knows the peer's whole-file hash is resumable: it lives in
+// the local file's partial file (partial_file.h) and records which ranges it
+// holds. Dropped before it is whole and unless discarded, it stays there,
+// and the next rebuild of the same peer file takes up what it holds.
 class RebuildFile {
  public:
   // Null when no room for `size` bytes can be made (a file size limit, no
@@ -27,6 +35,16 @@ class RebuildFile {
   // is ready when it is whole.
   static std::unique_ptr<RebuildFile> Create(const std::string& besidePath, int64_t size,
                                              bool hashed = false);
+  // A resumable rebuild of the peer's file identity describes, taking up the
+  // partial file beside besidePath when it was left by a rebuild of the same
+  // content. Reports what became of an earlier partial file in note.
+  struct ResumeNote {
+    enum Kind { kFresh, kResumed, kDiscarded } kind = kFresh;
+    std::string path;
+    int64_t heldBytes = 0;
+  };
+  static std::unique_ptr<RebuildFile> Resume(const std::string& besidePath,
+                                             const PartialIdentity& identity, ResumeNote& note);
   ~RebuildFile();
   RebuildFile(const RebuildFile&) = delete;
   RebuildFile& operator=(const RebuildFile&) = delete;
@@ -37,6 +55,18 @@ class RebuildFile {
   // Stores bytes at offset, cut to the file's end. Every byte is stored at
   // most once, so a page of zeros is skipped: it is zero already.
   void Write(int64_t offset, std::span<const uint8_t> bytes);
+  // Records len bytes of zeros at offset, which a new file holds already.
+  void WriteZeros(int64_t offset, int64_t len);
+  // The end of the run of bytes already held from at (at when none is), and
+  // where the next such run starts (the file's end when none does).
+  int64_t HeldUpTo(int64_t at) const { return held_.RunEnd(at); }
+  int64_t NextHeld(int64_t at) const { return held_.NextStart(at, size()); }
+  // Records now what a resumable rebuild holds, so a rebuild cut off after
+  // this (the program killed, the connection lost) takes it up.
+  void Checkpoint();
+  // The file goes with this object even when it was resumable: it is whole
+  // or cannot be trusted.
+  void Discard() { discard_ = true; }
   // Everything before upTo is final: it is hashed, when asked for, and
   // starts on its way to the disk, so that neither waits for the end.
   void Filled(int64_t upTo);
@@ -51,6 +81,9 @@ class RebuildFile {
 
  private:
   RebuildFile() = default;
+  bool Map(int64_t size);
+  bool TakeUpPartial(const std::string& besidePath, const PartialIdentity& identity,
+                     ResumeNote& note);
   void HashUpTo(int64_t upTo);
   int64_t NextData(int64_t offset) const;
   int64_t NextHole(int64_t offset) const;
@@ -64,6 +97,11 @@ class RebuildFile {
   int64_t writtenBack_ = 0;
   std::unique_ptr<Sha256Stream> sha_;
   int64_t hashed_ = 0;
+  std::optional<PartialIdentity> identity_;
+  HeldRanges held_;
+  int64_t checkpointed_ = -1;
+  std::chrono::steady_clock::time_point checkpointAt_{};
+  bool discard_ = false;
 };
 
 }  // namespace kelpie

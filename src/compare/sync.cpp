@@ -45,6 +45,8 @@ constexpr char kCannotCreateLine[] = "Couldn't open file!";
 constexpr char kWriteFailedLine[] = "Couldn't write file!";
 constexpr char kReplaceFailedLine[] = "Couldn't replace file!";
 constexpr char kNoDataLine[] = "Syncronison stopped: the peer sent no data!";
+constexpr char kResumedLine[] = "Resuming from partial file ";
+constexpr char kDiscardedLine[] = "Partial file no longer fits the peer's file, discarded: ";
 
 void ReleaseNewData(CompareJob& job) {
   job.rebuilt.reset();
@@ -80,6 +82,8 @@ void StopForNoData(CompareJob& job, EngineHost& host) {
 }
 
 void SaveNewFile(CompareJob& job, EngineHost& host) {
+  // Whole now: saved or not, nothing of it is kept for a later resume.
+  job.rebuilt->Discard();
   if (job.rebuilt->Damaged()) {
     host.AddLog(kWriteFailedLine);
     ReleaseNewData(job);
@@ -117,11 +121,30 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
 
 }  // namespace
 
-bool StartSynchronisation(CompareJob& job) {
+void TellResume(const RebuildFile::ResumeNote& note, EngineHost* host) {
+  if (host == nullptr) return;
+  if (note.kind == RebuildFile::ResumeNote::kResumed) {
+    host->AddLog(kResumedLine + note.path + " (" + std::to_string(note.heldBytes) +
+                 " bytes already here)");
+  } else if (note.kind == RebuildFile::ResumeNote::kDiscarded) {
+    host->AddLog(kDiscardedLine + note.path);
+  }
+}
+
+bool StartSynchronisation(CompareJob& job, EngineHost* host) {
   if (!job.remoteFile || job.state != kIdle) return false;
+  // An earlier run's file goes first, so that its partial file is free.
   ReleaseNewData(job);
-  job.rebuilt = RebuildFile::Create(job.localFile.path, std::max<int64_t>(job.remoteFile->size, 0),
-                                    StrategyOf(job).HashesRebuilt());
+  const std::optional<PartialIdentity> identity = StrategyOf(job).RebuildIdentity();
+  if (identity && identity->size == job.remoteFile->size) {
+    RebuildFile::ResumeNote note;
+    job.rebuilt = RebuildFile::Resume(job.localFile.path, *identity, note);
+    TellResume(note, host);
+  } else {
+    job.rebuilt =
+        RebuildFile::Create(job.localFile.path, std::max<int64_t>(job.remoteFile->size, 0),
+                            StrategyOf(job).HashesRebuilt());
+  }
   if (!job.rebuilt) return false;
   job.position = 0;
   job.fetchPosition = 0;
@@ -134,6 +157,7 @@ bool StartSynchronisation(CompareJob& job) {
 
 void AbortJob(CompareJob& job, EngineHost& host) {
   host.SendStop(job);
+  if (job.rebuilt) job.rebuilt->Checkpoint();
   job.state = kIdle;
 }
 
@@ -151,9 +175,16 @@ void SyncStep(CompareJob& job, EngineHost& host) {
   bool windowFull = false;
   for (int32_t step = 0; step < pacing.stepsPerPass && moved < pacing.bytesPerPass; ++step) {
     if (job.fetchPosition >= newSize) break;
-    int64_t next = newSize;
+    // What an earlier, interrupted run fetched is not fetched again.
+    if (const int64_t held = job.rebuilt->HeldUpTo(job.fetchPosition); held > job.fetchPosition) {
+      moved += held - job.fetchPosition;
+      job.fetchPosition = held;
+      continue;
+    }
+    const int64_t nextHeld = job.rebuilt->NextHeld(job.fetchPosition);
+    int64_t next = nextHeld;
     if (const SyncSource* source =
-            FindSyncSource(job.syncIndex, job.fetchPosition, newSize, next)) {
+            FindSyncSource(job.syncIndex, job.fetchPosition, nextHeld, next)) {
       job.rebuilt->Write(job.fetchPosition, DataRange(job.data, source->start, source->len));
       job.fetchPosition += source->len;
       moved += source->len;
@@ -221,6 +252,7 @@ bool StoreRangePiece(CompareJob& job, EngineHost& host, const RangePiece& piece)
     job.rebuilt->Write(piece.offset, piece.bytes.first(static_cast<size_t>(count)));
   }
   // A new file starts zero-filled, so a piece of zeros needs no copy.
+  if (piece.zeros) job.rebuilt->WriteZeros(piece.offset, count);
   get.received += count;
   if (get.received == get.len) job.pendingGets.erase(it);
   UpdatePosition(job);

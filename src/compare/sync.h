@@ -15,7 +15,9 @@ inline constexpr int32_t kMaxGetLength = 32753;
 // zero-filled file of the remote size is made beside the local file and
 // position is 0. False, and nothing done, for a job without a remote file,
 // one that is not Idle, or when the new file cannot be made.
-bool StartSynchronisation(CompareJob& job);
+// A version that names the peer's file exactly takes up what an interrupted
+// run left in the local file's partial file, telling host (when given).
+bool StartSynchronisation(CompareJob& job, EngineHost* host = nullptr);
 
 // Abort: Compare_Stop to the peer, then Idle.
 void AbortJob(CompareJob& job, EngineHost& host);

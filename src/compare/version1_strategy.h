@@ -20,6 +20,7 @@ class Version1Strategy : public ComparisonStrategy {
                     int64_t len) override;
   bool HashesRebuilt() const override { return false; }
   bool AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const override;
+  std::optional<PartialIdentity> RebuildIdentity() const override { return std::nullopt; }
 };
 
 }  // namespace kelpie

@@ -233,6 +233,11 @@ void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t 
   host.SendRangeGet(job, request, offset, len);
 }
 
+std::optional<PartialIdentity> Version2Strategy::RebuildIdentity() const {
+  if (!peerFile_) return std::nullopt;
+  return PartialIdentity{peerFile_->size, peerFile_->hash};
+}
+
 bool Version2Strategy::AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const {
   if (peerFile_ && rebuilt.size() == peerFile_->size && rebuilt.Sha256() == peerFile_->hash) {
     return true;

@@ -45,6 +45,7 @@ class Version2Strategy : public ComparisonStrategy {
                     int64_t len) override;
   bool HashesRebuilt() const override { return true; }
   bool AcceptRebuilt(RebuildFile& rebuilt, EngineHost& host) const override;
+  std::optional<PartialIdentity> RebuildIdentity() const override;
 
  private:
   // A range waiting for its check or its answer.
