@@ -131,7 +131,9 @@ std::optional<V2CheckMessage> ReadV2Check(std::span<const uint8_t> payload) {
   if (payload.size() < kV2BatchFixed) return std::nullopt;
   const size_t count = ReadU16(payload, 10);
   V2CheckMessage message{ReadU32(payload, 2), ReadU32(payload, 6), {}};
-  message.checks.reserve(count);
+  // The count is the peer's word; room for more entries than the payload
+  // can hold (ten bytes each at least) would be asked of memory for nothing.
+  message.checks.reserve(std::min(count, (payload.size() - kV2BatchFixed) / 10));
   size_t at = kV2BatchFixed;
   int64_t end = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -164,7 +166,7 @@ std::optional<V2CheckAnswerMessage> ReadV2CheckAnswer(std::span<const uint8_t> p
   if (payload.size() < kV2BatchFixed) return std::nullopt;
   const size_t count = ReadU16(payload, 10);
   V2CheckAnswerMessage message{ReadU32(payload, 2), ReadU32(payload, 6), {}};
-  message.found.reserve(count);
+  message.found.reserve(std::min(count, payload.size() - kV2BatchFixed));  // a byte each at least
   size_t at = kV2BatchFixed;
   for (size_t i = 0; i < count; ++i) {
     std::optional<uint64_t> code = TakeVarint(payload, at);
