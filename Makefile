@@ -1,12 +1,21 @@
 # The README's commands: `make run`, `make test` and `make package`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
 # What `make package` and its check need besides the build's packages.
 PACKAGE_TOOLS = file dpkg-dev desktop-file-utils man-db
 
-.PHONY: run test deps build build-asan test-normal test-asan clean package package-deps test-package
+# `make fuzz` runs each fuzz target this long; `make test-fuzz` briefly.
+FUZZ_SECONDS      ?= 60
+TEST_FUZZ_SECONDS ?= 5
+# libFuzzer's runtime is in libclang-rt-14-dev, which clang only recommends;
+# llvm-14's symbolizer makes the sanitizers' reports readable.
+FUZZ_PACKAGES = clang libclang-rt-14-dev llvm-14
+
+.PHONY: run test deps build build-asan test-normal test-asan clean package package-deps test-package \
+  build-fuzz fuzz test-fuzz
 
 run: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -48,5 +57,18 @@ package-deps:
 test-package: package
 	packaging/check-package $(BUILD)/package/kelpie_*.deb
 
+# libFuzzer targets, built with clang alone in their own folder.
+build-fuzz:
+	scripts/install-deps $(FUZZ_PACKAGES)
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DKELPIE_FUZZ=ON -DKELPIE_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target kelpie_fuzzers
+
+fuzz: build-fuzz
+	fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+test-fuzz: build-fuzz
+	fuzz/run-fuzzers $(FUZZ_BUILD) $(TEST_FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
