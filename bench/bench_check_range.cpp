@@ -81,6 +81,14 @@ Check ZeroPrefixedAbsent(uint64_t n) {
   return RangeOf(range, 0, kLen, 0);
 }
 
+// Without bounds, so that every case times the exact search; the bounded
+// case below shows where the bounds cut a search short.
+RangeSearchOptions Unbounded() {
+  RangeSearchOptions options;
+  options.checkWork = options.totalWork = int64_t{1} << 60;
+  return options;
+}
+
 int32_t Ask(RangeSearch& search, const Check& c) {
   return search.Find(c.start, c.len, c.startLong, c.md5);
 }
@@ -93,7 +101,7 @@ void BM_Fast_RandomAbsent_First(benchmark::State& state) {
   const Bytes& data = RandomData();
   uint64_t n = 0;
   for (auto _ : state) {
-    RangeSearch search(data);
+    RangeSearch search(data, Unbounded());
     benchmark::DoNotOptimize(Ask(search, AbsentCheck(data, n++)));
   }
   ReportPerAnswer(state, data.size());
@@ -103,7 +111,7 @@ constexpr int kSteadyChecks = 5000;
 
 void BM_Fast_RandomAbsent_Steady(benchmark::State& state) {
   const Bytes& data = RandomData();
-  static RangeSearch search(data);
+  static RangeSearch search(data, Unbounded());
   static uint64_t n = 0;
   while (!search.indexed())
     Ask(search, AbsentCheck(data, n++));
@@ -129,7 +137,7 @@ void BM_Fast_RandomPresentNearEnd_First(benchmark::State& state) {
   const Bytes& data = RandomData();
   uint64_t n = 0;
   for (auto _ : state) {
-    RangeSearch search(data);
+    RangeSearch search(data, Unbounded());
     benchmark::DoNotOptimize(Ask(search, PresentNearEnd(data, n++)));
   }
   ReportPerAnswer(state, data.size());
@@ -137,7 +145,7 @@ void BM_Fast_RandomPresentNearEnd_First(benchmark::State& state) {
 
 void BM_Fast_RandomPresentNearEnd_Steady(benchmark::State& state) {
   const Bytes& data = RandomData();
-  static RangeSearch search(data);
+  static RangeSearch search(data, Unbounded());
   static uint64_t n = 0;
   while (!search.indexed())
     Ask(search, AbsentCheck(data, n++));
@@ -167,7 +175,7 @@ void BM_Fast_ZerosAbsent_First(benchmark::State& state) {
     state.PauseTiming();
     const Check c = ZeroPrefixedAbsent(n++);
     state.ResumeTiming();
-    RangeSearch search(data);
+    RangeSearch search(data, Unbounded());
     benchmark::DoNotOptimize(Ask(search, c));
   }
   ReportPerAnswer(state, data.size());
@@ -175,7 +183,7 @@ void BM_Fast_ZerosAbsent_First(benchmark::State& state) {
 
 void BM_Fast_ZerosAbsent_Steady(benchmark::State& state) {
   const Bytes& data = ZeroData();
-  static RangeSearch search(data);
+  static RangeSearch search(data, Unbounded());
   static uint64_t n = 0;
   while (!search.indexed())
     Ask(search, ZeroPrefixedAbsent(n++));
@@ -245,7 +253,7 @@ void BM_Fast_ShiftedChecks(benchmark::State& state) {
   const std::vector<Check>& checks = Shifted().checks;
   int64_t found = 0;
   for (auto _ : state) {
-    RangeSearch search(data);
+    RangeSearch search(data, Unbounded());
     found = 0;
     for (const Check& c : checks)
       found += Ask(search, c) >= 0;
@@ -271,6 +279,26 @@ void BM_Naive_ShiftedChecksSample(benchmark::State& state) {
   state.counters["extrapolated_total"] = benchmark::Counter(
       static_cast<double>(state.iterations()) / static_cast<double>(checks.size()),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The hostile check against zeros with random islands: StartLong 0 and an
+// MD5 of nothing, 512 KiB long, so every window reaching an island would be
+// hashed. With the default bounds it ends after one check's work.
+void BM_Bounded_SparseHostile(benchmark::State& state) {
+  static const Bytes data = [] {
+    Bytes bytes = ZeroData();
+    const Bytes noise = Random(kSize / 64, 5);
+    for (size_t at = 4096; at + 4096 < bytes.size(); at += 1 << 20)
+      std::copy_n(noise.begin() + static_cast<int64_t>(at / 64), 4096, bytes.begin() + at);
+    return bytes;
+  }();
+  uint64_t n = 0;
+  for (auto _ : state) {
+    RangeSearch search(data);
+    char md5[33];
+    std::snprintf(md5, sizeof md5, "%032llx", static_cast<unsigned long long>(++n));
+    benchmark::DoNotOptimize(search.Find(0, 524288, 0, md5));
+  }
 }
 
 void BM_BuildIndex(benchmark::State& state) {
@@ -301,6 +329,7 @@ BENCHMARK(BM_Naive_RandomPresentNearEnd)
 BENCHMARK(BM_Fast_ZerosAbsent_First)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Fast_ZerosAbsent_Steady)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Naive_ZerosAbsent_1MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Bounded_SparseHostile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildIndex)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_Fast_ShiftedChecks)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_Naive_ShiftedChecksSample)

@@ -12,6 +12,7 @@
 #include "compare/fingerprint.h"
 #include "compare/four_byte_scan.h"
 #include "compare/range_index.h"
+#include "compare/search_budget.h"
 #include "compare/window_sieve.h"
 #include "support/temp_dir.h"
 
@@ -358,6 +359,90 @@ TEST(RangeSearchIndex, NeverBuiltForSmallBuffersByDefault) {
   EXPECT_FALSE(search.indexed());
 }
 
+// --- Bounded work: exact within the bounds, -1 past them. ---
+
+// Zeros with random islands: every offset in a run of zeros starts like a
+// range of zeros, and every window reaching an island differs.
+Bytes SparseIslands(size_t size, uint32_t seed) {
+  Bytes data(size, 0);
+  std::mt19937 rng(seed);
+  for (size_t at = 1000; at + 300 < size; at += 2000 + rng() % 2000) {
+    const Bytes island = test::RandomBytes(100 + rng() % 200, static_cast<uint32_t>(rng()));
+    std::copy(island.begin(), island.end(), data.begin() + static_cast<int64_t>(at));
+  }
+  return data;
+}
+
+TEST(RangeSearchBounds, AnswersMinusOnePastTheCheckBoundAndExactWithinIt) {
+  const Bytes data = SparseIslands(40000, 1);
+  const int32_t len = 1024;
+  const int32_t at = 38000 - len;  // reaches into the last islands
+  const Query wanted{0, len, StartLong(data, at), Md5Of(data, at, len)};
+  const Query absent{0, len, 0, Md5Of(test::RandomBytes(len, 2), 0, len)};
+  RangeSearchOptions tight;
+  tight.checkWork = 64 * len;
+  RangeSearch bounded(data, tight);
+  EXPECT_EQ(bounded.Find(wanted.start, len, wanted.startLong, wanted.md5), -1);
+  EXPECT_EQ(bounded.Find(absent.start, len, absent.startLong, absent.md5), -1);
+  EXPECT_LE(bounded.workSpent(), 2 * tight.checkWork);
+  // An answer cut short is not remembered: with the bound lifted it is exact.
+  RangeSearchOptions loose;
+  loose.checkWork = loose.totalWork = int64_t{1} << 40;
+  RangeSearch roomy(data, loose);
+  const int32_t exact = NaiveFindRange(data, 0, len, wanted.startLong, wanted.md5);
+  EXPECT_GE(exact, 0);
+  EXPECT_EQ(roomy.Find(wanted.start, len, wanted.startLong, wanted.md5), exact);
+}
+
+TEST(RangeSearchBounds, OwnOffsetsStayExactOnceTheSearchBudgetIsSpent) {
+  const Bytes data = SparseIslands(100000, 3);
+  RangeSearchOptions options;
+  options.totalWork = 100000;
+  RangeSearch search(data, options);
+  const int32_t len = 2000;
+  // Spends the whole search budget on ranges that are nowhere.
+  for (uint32_t k = 0; k < 4; ++k)
+    EXPECT_EQ(search.Find(0, len, 0, Md5Of(test::RandomBytes(len, k), 0, len)), -1);
+  EXPECT_GT(search.workSpent(), options.totalWork - SearchBudget::HashCost(len));
+  const int32_t moved = 50000;
+  EXPECT_EQ(search.Find(moved, len, StartLong(data, moved), Md5Of(data, moved, len)), moved);
+  // Found elsewhere by the reference scan, but past the budget.
+  const int32_t copyAt = 3000 + len;
+  EXPECT_EQ(search.Find(moved, len, StartLong(data, copyAt), Md5Of(data, copyAt, len)), -1);
+  // A range too long to hash within one check's bound is not looked at.
+  RangeSearchOptions small;
+  small.checkWork = len;
+  RangeSearch tiny(data, small);
+  EXPECT_EQ(tiny.Find(moved, len, StartLong(data, moved), Md5Of(data, moved, len)), -1);
+}
+
+// After an insertion every later range has moved by the same distance: found
+// by one guess and a comparison of the lower candidates, with the lowest
+// copy still winning.
+TEST(RangeSearchBounds, GuessesTheShiftOfEarlierAnswersAndKeepsTheLowestOffset) {
+  const Bytes original = test::RandomBytes(200000, 4);
+  Bytes data = original;
+  const Bytes inserted = test::RandomBytes(1000, 5);
+  data.insert(data.begin() + 50000, inserted.begin(), inserted.end());
+  const int32_t len = 1024;
+  std::copy_n(original.begin() + 150000, len, data.begin() + 20000);  // a lower copy
+  for (int recent : {8, 0}) {
+    RangeSearchOptions options;
+    options.recentShifts = recent;
+    options.indexMaxSize = -1;  // scans only, so the work compares
+    RangeSearch search(data, options);
+    for (int32_t start = 60000; start <= 150000; start += 10000) {
+      const Query q{start, len, StartLong(original, start), Md5Of(original, start, len)};
+      ASSERT_EQ(search.Find(q.start, q.len, q.startLong, q.md5),
+                NaiveFindRange(data, q.start, q.len, q.startLong, q.md5))
+          << recent << " " << start;
+    }
+    if (recent > 0) {
+      EXPECT_LT(search.workSpent(), 10 * (len + SearchBudget::kHashOverhead) + 2 * 200000);
+    }
+  }
+}
+
 // --- Repeated content is rejected without one MD5 per offset. ---
 
 struct SieveCase {
@@ -372,7 +457,8 @@ TEST_P(WindowSieveHashes, FewWindowsOfAbsentRange) {
   const Bytes& data = GetParam().data;
   const int64_t len = 512;
   const uint32_t start = LoadFourBytes(data.data() + 100);
-  WindowSieve sieve(data, len, RangeDigest(test::RandomBytes(len, 1)));
+  SearchBudget budget(INT64_MAX);
+  WindowSieve sieve(data, len, RangeDigest(test::RandomBytes(len, 1)), budget);
   const auto last = static_cast<int64_t>(data.size()) - len;
   int64_t candidates = 0;
   for (int64_t from = 0;;) {
@@ -380,7 +466,7 @@ TEST_P(WindowSieveHashes, FewWindowsOfAbsentRange) {
     if (at < 0) break;
     ++candidates;
     const WindowSieve::Verdict verdict = sieve.Check(at);
-    ASSERT_FALSE(verdict.match);
+    ASSERT_EQ(verdict.outcome, WindowSieve::Outcome::kRejected);
     from = verdict.resumeAt;
   }
   EXPECT_GT(candidates, 0);

@@ -6,7 +6,20 @@
 // those bytes matches. Longer windows go through a WindowSieve, which hashes
 // only windows unlike those already rejected, fed with candidate offsets
 // either by a SIMD four-byte scan of the buffer or, once scans have read the
-// buffer a few times over, by a RangeIndex bucket. Answers are remembered per
+// buffer a few times over, by a RangeIndex bucket.
+//
+// Before that, the range is looked for where earlier ranges turned up
+// relative to their own offsets: after an insertion every later range has
+// moved by the same distance. A hit there is one MD5; what remains is to make
+// sure no lower offset holds the same bytes, which compares candidates with
+// the bytes found instead of hashing them, and usually settles each within a
+// few bytes.
+//
+// Every step is charged to a budget (search_budget.h): one per call, so that
+// no check holds the main loop for long, and one for the whole search, so
+// that a comparison of any content ends. A search the budget cannot finish
+// answers -1, which is sound: the initiator then fetches those bytes instead
+// of copying them. Only answers found within the bounds are remembered per
 // (length, StartLong, MD5), so repeated content in the initiator's file costs
 // one search.
 #include "compare/range_search.h"
@@ -14,16 +27,23 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "compare/fingerprint.h"
 #include "compare/four_byte_scan.h"
 #include "compare/range_index.h"
+#include "compare/search_budget.h"
 #include "compare/window_sieve.h"
 
 namespace kelpie {
 namespace {
 
+// What a search returns when its budget ran out before it knew the answer.
+constexpr int64_t kOutOfBudget = -2;
 constexpr size_t kScannedBytesPerBucketEntry = 32;
+constexpr int64_t kBucketEntryCost = kScannedBytesPerBucketEntry / SearchBudget::kBytesPerUnit;
+// Bytes scanned between two looks at the budget.
+constexpr int64_t kScanStride = int64_t{1} << 20;
 
 struct AnswerKey {
   int32_t len;
@@ -42,94 +62,159 @@ struct AnswerKeyHash {
   }
 };
 
-bool RangeMatches(std::span<const uint8_t> data, int64_t at, int64_t len, int32_t startLong,
-                  const Md5Digest& digest) {
-  return StartLong(data, at) == startLong &&
-         RangeDigest(data.subspan(static_cast<size_t>(at), static_cast<size_t>(len))) == digest;
+bool HasDigest(std::span<const uint8_t> data, int64_t at, int64_t len, const Md5Digest& digest) {
+  return RangeDigest(data.subspan(static_cast<size_t>(at), static_cast<size_t>(len))) == digest;
 }
 
-// Windows of at most four bytes are the first bytes of StartLong wherever
-// StartLong matches (bytes past the end read as zero but lie outside the
-// window), so only the lowest offset with that StartLong can be the answer.
-int64_t FindShortRange(std::span<const uint8_t> data, int64_t len, int32_t startLong,
-                       const Md5Digest& digest) {
-  uint8_t start[4];
-  const auto value = static_cast<uint32_t>(startLong);
-  for (int b = 0; b < 4; ++b)
-    start[b] = static_cast<uint8_t>(value >> (8 * b));
-  if (RangeDigest(std::span<const uint8_t>(start, static_cast<size_t>(len))) != digest) return -1;
-  const auto size = static_cast<int64_t>(data.size());
-  const int64_t lastWhole = size - 4;
-  const int64_t found = FindFourBytes(data, 0, lastWhole, value);
-  if (found >= 0) return found;
-  for (int64_t i = std::max<int64_t>(0, lastWhole + 1); i <= size - len; ++i) {
-    if (StartLong(data, i) == startLong) return i;
+// Makes the index at once, on the searching thread, the first time it pays off.
+class ImmediateIndex : public RangeIndexSource {
+ public:
+  explicit ImmediateIndex(std::span<const uint8_t> data) : data_(data) {}
+  std::shared_ptr<const RangeIndex> ReadyRangeIndex() override {
+    if (tried_) return index_;
+    tried_ = true;
+    auto built = std::make_shared<const RangeIndex>(data_);
+    if (built->ok()) index_ = std::move(built);
+    return index_;
   }
-  return -1;
-}
+
+ private:
+  std::span<const uint8_t> data_;
+  bool tried_ = false;
+  std::shared_ptr<const RangeIndex> index_;
+};
 
 }  // namespace
 
 struct RangeSearch::State {
   std::span<const uint8_t> data;
   RangeSearchOptions options;
-  std::unique_ptr<RangeIndex> index;
-  bool indexTried = false;
+  std::unique_ptr<RangeIndexSource> ownSource;
+  RangeIndexSource* indexSource = nullptr;
+  std::shared_ptr<const RangeIndex> index;
   // Bytes read by scans so far; decides when the index pays off.
   int64_t scanned = 0;
+  int64_t totalSpent = 0;
   std::unordered_map<AnswerKey, int32_t, AnswerKeyHash> answers;
+  // found - start of recent answers, the latest first.
+  std::vector<int64_t> shifts;
 
-  int64_t FindLongRange(int64_t len, int32_t startLong, const Md5Digest& digest);
-  int64_t ScanBuffer(WindowSieve& sieve, int64_t last, uint32_t value);
-  int64_t WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value) const;
-  bool IndexPaysOff() const;
+  int64_t FindShortRange(int64_t len, int32_t startLong, const Md5Digest& digest,
+                         SearchBudget& budget);
+  int64_t FindLongRange(int64_t start, int64_t len, uint32_t value, const Md5Digest& digest,
+                        SearchBudget& budget);
+  int64_t LowestSameAs(int64_t known, int64_t len, uint32_t value, SearchBudget& budget);
+  int64_t FirstWanted(WindowSieve& sieve, int64_t last, uint32_t value, SearchBudget& budget);
+  int64_t ScanFourBytes(int64_t from, int64_t last, uint32_t value, SearchBudget& budget);
+  int64_t WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value, SearchBudget& budget) const;
+  void AskForIndex();
+  void RememberShift(int64_t shift);
 };
 
-int64_t RangeSearch::State::FindLongRange(int64_t len, int32_t startLong, const Md5Digest& digest) {
-  if (!index && !indexTried && IndexPaysOff()) {
-    // Without the memory for an index, scans go on as before.
-    indexTried = true;
-    auto built = std::make_unique<RangeIndex>(data);
-    if (built->ok()) index = std::move(built);
-  }
-  WindowSieve sieve(data, len, digest);
-  const int64_t last = static_cast<int64_t>(data.size()) - len;
+// Windows of at most four bytes are the first bytes of StartLong wherever
+// StartLong matches (bytes past the end read as zero but lie outside the
+// window), so only the lowest offset with that StartLong can be the answer.
+int64_t RangeSearch::State::FindShortRange(int64_t len, int32_t startLong, const Md5Digest& digest,
+                                           SearchBudget& budget) {
+  uint8_t start[4];
   const auto value = static_cast<uint32_t>(startLong);
-  // A bucket entry costs a data read, a scanned byte a small part of one
-  // SIMD compare: buckets holding a large share of the offsets (long runs)
-  // are cheaper to scan for.
-  const bool walk =
-      index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry;
-  return walk ? WalkBucket(sieve, last, value) : ScanBuffer(sieve, last, value);
-}
-
-int64_t RangeSearch::State::ScanBuffer(WindowSieve& sieve, int64_t last, uint32_t value) {
-  int64_t from = 0;
-  while (true) {
-    const int64_t candidate = FindFourBytes(data, from, last, value);
-    if (candidate < 0) break;
-    const WindowSieve::Verdict verdict = sieve.Check(candidate);
-    if (verdict.match) {
-      scanned += candidate;
-      return candidate;
-    }
-    from = verdict.resumeAt;
+  for (int b = 0; b < 4; ++b)
+    start[b] = static_cast<uint8_t>(value >> (8 * b));
+  if (!budget.TakeHash(len)) return kOutOfBudget;
+  if (RangeDigest(std::span<const uint8_t>(start, static_cast<size_t>(len))) != digest) return -1;
+  const auto size = static_cast<int64_t>(data.size());
+  const int64_t lastWhole = size - 4;
+  const int64_t found = ScanFourBytes(0, lastWhole, value, budget);
+  scanned += found >= 0 ? found : size;
+  if (found != -1) return found;
+  for (int64_t i = std::max<int64_t>(0, lastWhole + 1); i <= size - len; ++i) {
+    if (StartLong(data, i) == startLong) return i;
   }
-  scanned += static_cast<int64_t>(data.size());
   return -1;
 }
 
-int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value) const {
+int64_t RangeSearch::State::FindLongRange(int64_t start, int64_t len, uint32_t value,
+                                          const Md5Digest& digest, SearchBudget& budget) {
+  AskForIndex();
+  const int64_t last = static_cast<int64_t>(data.size()) - len;
+  for (const int64_t shift : shifts) {
+    const int64_t guess = start + shift;
+    if (guess < 0 || guess > last || guess == start) continue;
+    if (LoadFourBytes(data.data() + guess) != value) continue;
+    if (!budget.TakeHash(len)) return kOutOfBudget;
+    if (HasDigest(data, guess, len, digest)) return LowestSameAs(guess, len, value, budget);
+  }
+  WindowSieve sieve(data, len, digest, budget);
+  return FirstWanted(sieve, last, value, budget);
+}
+
+// The lowest offset holding the same len bytes as known does.
+int64_t RangeSearch::State::LowestSameAs(int64_t known, int64_t len, uint32_t value,
+                                         SearchBudget& budget) {
+  WindowSieve sieve(data, len, known, budget);
+  const int64_t lower = FirstWanted(sieve, known - 1, value, budget);
+  return lower == -1 ? known : lower;
+}
+
+// The first candidate in [0, last] the sieve accepts, -1 when none does.
+int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t last, uint32_t value,
+                                        SearchBudget& budget) {
+  // A bucket entry costs a data read, a scanned byte a small part of one
+  // SIMD compare: buckets holding a large share of the offsets (long runs)
+  // are cheaper to scan for.
+  if (index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry) {
+    return WalkBucket(sieve, last, value, budget);
+  }
+  int64_t from = 0;
+  int64_t found = -1;
+  while (true) {
+    found = ScanFourBytes(from, last, value, budget);
+    if (found < 0) break;
+    const WindowSieve::Verdict verdict = sieve.Check(found);
+    if (verdict.outcome == WindowSieve::Outcome::kMatch) break;
+    if (verdict.outcome == WindowSieve::Outcome::kOutOfBudget) {
+      found = kOutOfBudget;
+      break;
+    }
+    from = verdict.resumeAt;
+  }
+  // Repeats the sieve stepped over were read too; a search that finds
+  // nothing has read every window.
+  const auto size = static_cast<int64_t>(data.size());
+  scanned += found >= 0 ? found : found == -1 ? size : from;
+  return found;
+}
+
+// The lowest offset in [from, last] whose four bytes read as value; -1 when
+// none does. The caller keeps last + 4 <= data.size().
+int64_t RangeSearch::State::ScanFourBytes(int64_t from, int64_t last, uint32_t value,
+                                          SearchBudget& budget) {
+  while (from <= last) {
+    const int64_t stride = std::min({last - from + 1, kScanStride, budget.ScannableBytes()});
+    if (stride <= 0) return kOutOfBudget;
+    const int64_t hit = FindFourBytes(data, from, from + stride - 1, value);
+    const int64_t read = hit < 0 ? stride : hit - from + 1;
+    budget.TakeScanned(read);
+    if (hit >= 0) return hit;
+    from += stride;
+  }
+  return -1;
+}
+
+int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value,
+                                       SearchBudget& budget) const {
   const std::span<const uint32_t> bucket = index->Bucket(value);
   auto it = bucket.begin();
   while (it != bucket.end() && *it <= last) {
+    if (!budget.Take(kBucketEntryCost)) return kOutOfBudget;
     const int64_t candidate = *it;
     if (LoadFourBytes(data.data() + candidate) != value) {
       ++it;
       continue;
     }
     const WindowSieve::Verdict verdict = sieve.Check(candidate);
-    if (verdict.match) return candidate;
+    if (verdict.outcome == WindowSieve::Outcome::kMatch) return candidate;
+    if (verdict.outcome == WindowSieve::Outcome::kOutOfBudget) return kOutOfBudget;
     // Repeated content skips many offsets at once; find where to go on.
     it = verdict.resumeAt == candidate + 1
              ? it + 1
@@ -138,24 +223,43 @@ int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t last, uint32_
   return -1;
 }
 
-bool RangeSearch::State::IndexPaysOff() const {
+void RangeSearch::State::AskForIndex() {
+  if (index) return;
   const auto size = static_cast<int64_t>(data.size());
-  return size >= options.indexMinSize && size <= options.indexMaxSize &&
-         scanned >= options.scansBeforeIndex * size;
+  if (size < options.indexMinSize || size > options.indexMaxSize ||
+      scanned < options.scansBeforeIndex * size) {
+    return;
+  }
+  index = indexSource->ReadyRangeIndex();
 }
 
-RangeSearch::RangeSearch(std::span<const uint8_t> data) : RangeSearch(data, RangeSearchOptions{}) {}
+void RangeSearch::State::RememberShift(int64_t shift) {
+  if (options.recentShifts <= 0) return;
+  std::erase(shifts, shift);
+  if (shifts.size() >= static_cast<size_t>(options.recentShifts)) shifts.pop_back();
+  shifts.insert(shifts.begin(), shift);
+}
 
-RangeSearch::RangeSearch(std::span<const uint8_t> data, const RangeSearchOptions& options)
+RangeSearch::RangeSearch(std::span<const uint8_t> data, const RangeSearchOptions& options,
+                         RangeIndexSource* indexSource)
     : state_(std::make_unique<State>()) {
   state_->data = data;
   state_->options = options;
+  if (indexSource == nullptr) {
+    state_->ownSource = std::make_unique<ImmediateIndex>(data);
+    indexSource = state_->ownSource.get();
+  }
+  state_->indexSource = indexSource;
 }
 
 RangeSearch::~RangeSearch() = default;
 
 bool RangeSearch::indexed() const {
   return state_->index != nullptr;
+}
+
+int64_t RangeSearch::workSpent() const {
+  return state_->totalSpent;
 }
 
 int32_t RangeSearch::Find(int32_t start, int32_t len, int32_t startLong, std::string_view md5) {
@@ -165,17 +269,26 @@ int32_t RangeSearch::Find(int32_t start, int32_t len, int32_t startLong, std::st
   const std::span<const uint8_t> data = state.data;
   const auto size = static_cast<int64_t>(data.size());
   const int64_t length = len;
-  if (start >= 0 && start + length <= size &&
-      RangeMatches(data, start, length, startLong, digest)) {
-    return start;
+  SearchBudget check(state.options.checkWork);
+  if (start >= 0 && start + length <= size) {
+    // A range too long to hash once within the bound is not one any
+    // initiator of this program sends.
+    if (!check.TakeHash(length)) return -1;
+    if (StartLong(data, start) == startLong && HasDigest(data, start, length, digest)) return start;
   }
   if (length > size) return -1;
   const AnswerKey key{len, startLong, digest};
   if (const auto known = state.answers.find(key); known != state.answers.end()) {
     return known->second;
   }
-  const int64_t found = length <= 4 ? FindShortRange(data, length, startLong, digest)
-                                    : state.FindLongRange(length, startLong, digest);
+  SearchBudget search(std::min(check.left(), state.options.totalWork - state.totalSpent));
+  const int64_t found =
+      length <= 4
+          ? state.FindShortRange(length, startLong, digest, search)
+          : state.FindLongRange(start, length, static_cast<uint32_t>(startLong), digest, search);
+  state.totalSpent += search.spent();
+  if (found == kOutOfBudget) return -1;
+  if (found >= 0 && found != start) state.RememberShift(found - start);
   if (state.answers.size() >= state.options.cachedAnswers) state.answers.clear();
   if (state.options.cachedAnswers > 0) state.answers.emplace(key, static_cast<int32_t>(found));
   return static_cast<int32_t>(found);
