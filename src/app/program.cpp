@@ -2,6 +2,7 @@
 
 #include "compare/engine.h"
 #include "protocol/client_handler.h"
+#include "protocol/prepared_responders.h"
 #include "protocol/server_handler.h"
 
 namespace kelpie {
@@ -34,6 +35,7 @@ void Program::Pass() {
   state.network.FlushPending();
   if (state.ServerRunning == 1) ServerStep(state, host);
   if (state.ServerConnection != 0) ClientStep(state, host);
+  AnswerPreparedResponders(state, host);
   RunComparisons(state.tables, host);
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "compare/fingerprint.h"
-
 // A job's block list is kept in file order, each Split record directly in
 // front of its two halves, so a walk from the front meets the ranges depth
 // first and in ascending order. At most one record is active (Next or Sent);
@@ -22,6 +20,8 @@ void SetBlockValue(CompareJob& job, uint8_t* block, BlockField field, int32_t va
 }
 
 // A new record behind the current one, filled in; null when memory ran out.
+// Its fingerprint is made when its check is sent: fingerprinting a file of
+// gigabytes up front would hold the main loop for seconds.
 uint8_t* AddBlock(CompareJob& job, int32_t state, int32_t start, int32_t len) {
   RecordList* list = job.blocks.get();
   uint8_t* block = AddRecord(list);
@@ -29,7 +29,6 @@ uint8_t* AddBlock(CompareJob& job, int32_t state, int32_t start, int32_t len) {
   SetRecordLong(list, kBlockState, state);
   SetRecordLong(list, kBlockStart, start);
   SetRecordLong(list, kBlockLen, len);
-  SetRecordString(list, kBlockMd5, RangeFingerprint(DataRange(job.data, start, len)));
   return block;
 }
 

@@ -14,8 +14,9 @@ std::span<const uint8_t> DataRange(std::span<const uint8_t> data, int64_t start,
 int64_t BlockValue(const CompareJob& job, const uint8_t* block, BlockField field);
 
 // Cuts the job's data into ranges of at most maxBlockSize bytes, each Queued
-// with its fingerprint, and makes the first one Next. An empty file gives
-// one range of length 0. False when the list cannot be made.
+// (fingerprinted only when its check is sent), and makes the first one Next.
+// An empty file gives one range of length 0. False when the list cannot be
+// made.
 bool CutBlocks(CompareJob& job, int32_t maxBlockSize);
 
 // Gives the job's Sent block the responder's answer: it is split in two when

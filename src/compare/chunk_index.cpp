@@ -10,6 +10,7 @@
 #include <new>
 
 #include "common/zigzag.h"
+#include "compare/background_work.h"
 
 namespace kelpie {
 namespace {
@@ -32,6 +33,9 @@ constexpr size_t kChains = 16;
 // Ranges remembered while indexing, at most, to index a repeat of the same
 // bytes once.
 constexpr size_t kRecentRanges = size_t{1} << 14;
+// Small chunks cut between two reports of a build's progress: a millisecond
+// or two of work.
+constexpr size_t kChunksPerReport = 4096;
 // Entries kept at most per byte of data, so that even data cut into the
 // shortest chunks everywhere costs under 1/16 of its size; on any real data
 // ranges are three times rarer than this.
@@ -78,7 +82,7 @@ void WriteValue(uint8_t* bytes, uint64_t value) {
 // than it keeps.
 class ChunkIndex::Builder final : public ZeroRunSink {
  public:
-  explicit Builder(ChunkIndex& index);
+  Builder(ChunkIndex& index, WorkProgress* progress);
   void Run();
   void ZeroRun(int64_t start, int64_t end) override;
 
@@ -101,6 +105,7 @@ class ChunkIndex::Builder final : public ZeroRunSink {
   void PlaceEntries(const PodBuffer<uint32_t>& starts);
 
   ChunkIndex& index_;
+  WorkProgress* progress_;
   const int64_t size_;
   size_t maxEntries_ = 0;
   size_t kept_ = 0;  // records not skipped
@@ -114,8 +119,9 @@ class ChunkIndex::Builder final : public ZeroRunSink {
   int bucketBits_ = 0;
 };
 
-ChunkIndex::Builder::Builder(ChunkIndex& index)
+ChunkIndex::Builder::Builder(ChunkIndex& index, WorkProgress* progress)
     : index_(index),
+      progress_(progress),
       size_(static_cast<int64_t>(index.data_.size())),
       recent_(std::bit_ceil(static_cast<size_t>(
           std::clamp<int64_t>(size_ / 256, 64, static_cast<int64_t>(kRecentRanges))))) {
@@ -137,6 +143,10 @@ void ChunkIndex::Builder::Run() {
   uint8_t bytes[kValueBytes];
   while (cutter.Next(end, level)) {
     const size_t chunk = cuts.Count();
+    if (progress_ != nullptr && chunk % kChunksPerReport == 0) {
+      progress_->SetDone(end);
+      if (progress_->StopRequested()) return;
+    }
     cuts.Add(end, level);
     if (chunk < kMostEntries) {
       WriteValue(bytes, RecordOf(from[0], end, chunk));
@@ -166,6 +176,7 @@ void ChunkIndex::Builder::Run() {
   for (size_t i = 0; i < longer_.size(); ++i)
     records_.push_back(longer_[i]);
   longer_ = {};
+  if (progress_ != nullptr && progress_->StopRequested()) return;
   Finish();
 }
 
@@ -328,8 +339,8 @@ void ChunkIndex::Builder::Finish() {
   index_.entryCount_ = kept_;
 }
 
-ChunkIndex::ChunkIndex(std::span<const uint8_t> data) : data_(data) {
-  Builder(*this).Run();
+ChunkIndex::ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress) : data_(data) {
+  Builder(*this, progress).Run();
 }
 
 size_t ChunkIndex::MemoryBytes() const {

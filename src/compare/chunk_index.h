@@ -9,6 +9,8 @@
 
 namespace kelpie {
 
+class WorkProgress;
+
 // One range a version-2 check asks about: where does the responder hold
 // len bytes whose RangeHash is `hash`?
 struct RangeCheck {
@@ -35,7 +37,9 @@ struct RangeCheck {
 // change; Find is not to be called from two threads at once.
 class ChunkIndex {
  public:
-  explicit ChunkIndex(std::span<const uint8_t> data);
+  // With progress, the build reports how far it got and gives up when told
+  // to stop; an index given up on is not to be used.
+  explicit ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress = nullptr);
 
   // The range's own offset when the data holds it there, else the offset of
   // an indexed range holding its bytes, else -1. `hashBudget` is the number

@@ -133,7 +133,9 @@ void RunComparisons(Tables& tables, EngineHost& host) {
 int32_t CheckRange(CompareJob& job, int32_t start, int32_t len, int32_t startLong,
                    std::string_view md5) {
   if (job.data.empty() || len < 0 || static_cast<size_t>(len) > job.data.size()) return -1;
-  if (!job.search) job.search = std::make_unique<RangeSearch>(job.data);
+  // Every search of one file shares the file's index, made beside the loop.
+  if (!job.search)
+    job.search = std::make_unique<RangeSearch>(job.data, RangeSearchOptions{}, job.loaded.get());
   return job.search->Find(start, len, startLong, md5);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -106,6 +107,12 @@ struct PendingGet {
   int64_t received = 0;
 };
 
+// Checks a version-2 responder received before it could answer them.
+struct WaitingChecks {
+  uint32_t batch = 0;
+  std::vector<RangeCheck> ranges;
+};
+
 // One comparison, and later synchronisation, of a local file with a remote
 // one. The initiator has a remote file and a block list; a responder has
 // neither.
@@ -134,6 +141,13 @@ struct CompareJob {
   std::unique_ptr<RangeSearch> search;
   // Responder, version 2: every content-defined range of data, by fingerprint.
   std::shared_ptr<const ChunkIndex> chunkIndex;
+  // Responder, version 2: the file's SHA-256 and index are still being made
+  // beside the main loop. The acceptance, when it needs the SHA-256, and the
+  // checks that arrive meanwhile wait, in order, until they are ready.
+  bool preparing = false;
+  bool acceptancePending = false;
+  std::deque<WaitingChecks> waitingChecks;
+  size_t waitingRanges = 0;
 
   // Initiator, synchronising: the next offset of the new file to copy or ask
   // for, and the Gets outstanding by offset. position is where the first

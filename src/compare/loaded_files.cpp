@@ -1,17 +1,76 @@
 #include "compare/loaded_files.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace kelpie {
+namespace {
 
-const WholeFileHash& LoadedFile::Sha256Once() {
-  if (!sha256) sha256 = Sha256(bytes());
-  return *sha256;
+// Bytes hashed between two looks at whether to stop.
+constexpr size_t kHashPiece = size_t{4} << 20;
+
+WholeFileHash HashWhole(std::span<const uint8_t> bytes, WorkProgress& progress) {
+  Sha256Stream stream;
+  for (size_t at = 0; at < bytes.size(); at += kHashPiece) {
+    if (progress.StopRequested()) return {};
+    stream.Feed(bytes.subspan(at, std::min(kHashPiece, bytes.size() - at)));
+    progress.SetDone(static_cast<int64_t>(at));
+  }
+  return stream.Finish();
 }
 
-const std::shared_ptr<const ChunkIndex>& LoadedFile::IndexOnce() {
-  if (!index) index = std::make_shared<const ChunkIndex>(bytes());
-  return index;
+// Starts task on the first call; true once it is done.
+bool Ready(std::unique_ptr<BackgroundWork>& work, BackgroundWork::Task task) {
+  if (!work) work = std::make_unique<BackgroundWork>(std::move(task));
+  return work->Done();
+}
+
+}  // namespace
+
+const WholeFileHash* LoadedFile::ReadySha256() {
+  if (sha256_) return &*sha256_;
+  const std::span<const uint8_t> data = bytes();
+  if (!Ready(sha256Work_, [this, data](WorkProgress& p) { madeSha256_ = HashWhole(data, p); })) {
+    return nullptr;
+  }
+  sha256_ = madeSha256_;
+  sha256Work_.reset();
+  return &*sha256_;
+}
+
+std::shared_ptr<const ChunkIndex> LoadedFile::ReadyChunkIndex() {
+  if (chunkIndex_) return chunkIndex_;
+  const std::span<const uint8_t> data = bytes();
+  auto make = [this, data](WorkProgress& p) {
+    madeChunkIndex_ = std::make_shared<const ChunkIndex>(data, &p);
+  };
+  if (!Ready(chunkIndexWork_, make)) return nullptr;
+  chunkIndex_ = std::move(madeChunkIndex_);
+  chunkIndexWork_.reset();
+  return chunkIndex_;
+}
+
+std::shared_ptr<const RangeIndex> LoadedFile::ReadyRangeIndex() {
+  if (rangeIndexTried_) return rangeIndex_;
+  const std::span<const uint8_t> data = bytes();
+  auto make = [this, data](WorkProgress& p) {
+    auto built = std::make_shared<const RangeIndex>(data, &p);
+    // Without the memory for it, searches go on scanning.
+    if (built->ok()) madeRangeIndex_ = std::move(built);
+  };
+  if (!Ready(rangeIndexWork_, make)) return nullptr;
+  rangeIndex_ = std::move(madeRangeIndex_);
+  rangeIndexTried_ = true;
+  rangeIndexWork_.reset();
+  return rangeIndex_;
+}
+
+int64_t LoadedFile::PreparedBytes() const {
+  auto size = static_cast<int64_t>(bytes().size());
+  for (const auto* work : {&sha256Work_, &chunkIndexWork_, &rangeIndexWork_}) {
+    if (*work) size = std::min(size, (*work)->BytesDone());
+  }
+  return size;
 }
 
 std::shared_ptr<LoadedFile> LoadedFiles::Open(const std::string& path, int64_t size) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "compare/background_work.h"
 #include "compare/four_byte_scan.h"
 
 namespace kelpie {
@@ -23,6 +24,9 @@ constexpr int kMaxBits = 24;
 constexpr int kBytesPerBucketBits = 4;
 // Bucket bits settled in the second step, within one group.
 constexpr int kFineBits = 12;
+// Offsets handled between two looks at whether the build is to stop: a few
+// milliseconds' work.
+constexpr size_t kReportEvery = size_t{1} << 20;
 
 int BucketBits(size_t size) {
   const int bits = static_cast<int>(std::bit_width(size)) - kBytesPerBucketBits;
@@ -31,7 +35,8 @@ int BucketBits(size_t size) {
 
 }  // namespace
 
-RangeIndex::RangeIndex(std::span<const uint8_t> data) : bits_(BucketBits(data.size())) {
+RangeIndex::RangeIndex(std::span<const uint8_t> data, WorkProgress* progress)
+    : bits_(BucketBits(data.size())), progress_(progress) {
   const size_t count = data.size() < 4 ? 0 : data.size() - 3;
   if (count > UINT32_MAX) return;  // Offsets are stored in 32 bits.
   if (count == 0) {
@@ -43,18 +48,26 @@ RangeIndex::RangeIndex(std::span<const uint8_t> data) : bits_(BucketBits(data.si
   IndexArray<uint16_t> fine(count);
   if (starts_.size() == 0 || offsets_.size() == 0 || fine.size() == 0) return;
   const int fineBits = std::min(bits_, kFineBits);
-  const std::vector<uint32_t> groupStarts = GroupByCoarseBits(data, fineBits, fine.span());
-  SortGroupsByFineBits(groupStarts, fineBits, fine.span());
+  std::vector<uint32_t> groupStarts;
+  if (!GroupByCoarseBits(data, fineBits, fine.span(), groupStarts)) return;
+  if (!SortGroupsByFineBits(groupStarts, fineBits, fine.span())) return;
   starts_[starts_.size() - 1] = static_cast<uint32_t>(count);
   ok_ = true;
 }
 
-std::vector<uint32_t> RangeIndex::GroupByCoarseBits(std::span<const uint8_t> data, int fineBits,
-                                                    std::span<uint16_t> fine) {
+bool RangeIndex::Report(size_t steps) const {
+  if (progress_ == nullptr) return true;
+  progress_->SetDone(static_cast<int64_t>(steps / 3));
+  return !progress_->StopRequested();
+}
+
+bool RangeIndex::GroupByCoarseBits(std::span<const uint8_t> data, int fineBits,
+                                   std::span<uint16_t> fine, std::vector<uint32_t>& groupStarts) {
   const size_t count = fine.size();
   const uint8_t* bytes = data.data();
-  std::vector<uint32_t> groupStarts((size_t{1} << (bits_ - fineBits)) + 1);
+  groupStarts.assign((size_t{1} << (bits_ - fineBits)) + 1, 0);
   for (size_t i = 0; i < count; ++i) {
+    if (i % kReportEvery == 0 && !Report(i)) return false;
     ++groupStarts[(BucketOf(LoadFourBytes(bytes + i)) >> fineBits) + 1];
   }
   for (size_t g = 1; g < groupStarts.size(); ++g)
@@ -62,21 +75,28 @@ std::vector<uint32_t> RangeIndex::GroupByCoarseBits(std::span<const uint8_t> dat
   std::vector<uint32_t> next(groupStarts.begin(), groupStarts.end() - 1);
   const uint32_t fineMask = (uint32_t{1} << fineBits) - 1;
   for (size_t i = 0; i < count; ++i) {
+    if (i % kReportEvery == 0 && !Report(count + i)) return false;
     const uint32_t bucket = BucketOf(LoadFourBytes(bytes + i));
     const uint32_t at = next[bucket >> fineBits]++;
     offsets_[at] = static_cast<uint32_t>(i);
     fine[at] = static_cast<uint16_t>(bucket & fineMask);
   }
-  return groupStarts;
+  return true;
 }
 
-void RangeIndex::SortGroupsByFineBits(std::span<const uint32_t> groupStarts, int fineBits,
+bool RangeIndex::SortGroupsByFineBits(std::span<const uint32_t> groupStarts, int fineBits,
                                       std::span<const uint16_t> fine) {
   std::vector<uint32_t> counts(size_t{1} << fineBits);
   std::vector<uint32_t> sorted;
+  const size_t count = fine.size();
+  size_t reported = 0;
   for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
     const uint32_t begin = groupStarts[g];
     const uint32_t end = groupStarts[g + 1];
+    if (begin >= reported + kReportEvery) {
+      reported = begin;
+      if (!Report(2 * count + begin)) return false;
+    }
     std::fill(counts.begin(), counts.end(), 0);
     for (uint32_t k = begin; k < end; ++k)
       ++counts[fine[k]];
@@ -90,6 +110,7 @@ void RangeIndex::SortGroupsByFineBits(std::span<const uint32_t> groupStarts, int
       sorted[counts[fine[k]]++] = offsets_[k];
     std::copy(sorted.begin(), sorted.end(), offsets_.data() + begin);
   }
+  return true;
 }
 
 std::span<const uint32_t> RangeIndex::Bucket(uint32_t value) const {

@@ -18,9 +18,13 @@ void SendNextCheck(CompareJob& job, EngineHost& host) {
   const int32_t len = BlockValue(job, block, kBlockLen);
   RecordList* list = job.blocks.get();
   ChangeCurrentRecord(block);
-  // The record's fingerprint was made from the same bytes, which never change.
+  // A record is fingerprinted once, when its check is first sent; the bytes
+  // never change.
   std::string md5 = GetRecordString(list, kBlockMd5);
-  if (md5.size() != 32) md5 = RangeFingerprint(DataRange(job.data, start, len));
+  if (md5.size() != 32) {
+    md5 = RangeFingerprint(DataRange(job.data, start, len));
+    SetRecordString(list, kBlockMd5, md5);
+  }
   host.SendCheck(job, start, len, StartLong(job.data, start), md5);
   SetRecordLong(list, kBlockState, kSent);
   host.UpdateJobList(kRepaintJobList);

@@ -10,6 +10,7 @@
 #include "protocol/message_context.h"
 #include "protocol/messages.h"
 #include "protocol/messages_v2.h"
+#include "protocol/prepared_responders.h"
 
 // The messages only version-2 connections carry. The responder answers a
 // start with the size and SHA-256 of the data it loaded, a batch of checks
@@ -23,6 +24,8 @@ namespace {
 // Bytes one batch of checks may hash at the ranges' own offsets; past it
 // answers come from the index alone, so no message holds the loop for long.
 constexpr int64_t kCheckHashBudget = int64_t{256} << 20;
+// Ranges a job keeps while its file is prepared, at most (24 bytes each).
+constexpr size_t kMostWaitingRanges = size_t{1} << 20;
 
 std::string Number(int64_t value) {
   return std::to_string(value);
@@ -54,13 +57,44 @@ void OnStart(MessageContext& c) {
   }
   CompareJob& job = *accepted.job;
   job.fileId = static_cast<int32_t>(start->job);
-  if (!early) {
-    c.Answer(BuildV2Accept(
-        {kAccepted, start->job, static_cast<int64_t>(job.data.size()), job.loaded->Sha256Once()}));
-  }
-  // Every job on the file shares one index, made by the first.
-  job.chunkIndex = job.loaded->IndexOnce();
+  // Every job on the file shares its SHA-256 and index, made beside the main
+  // loop; the acceptance and the answers follow once they are ready
+  // (AnswerPreparedResponders).
+  job.preparing = true;
+  job.acceptancePending = !early;
   c.host.UpdateJobList(kRebuildJobList);
+}
+
+uint32_t JobNumber(const CompareJob& job) {
+  return static_cast<uint32_t>(job.fileId);
+}
+
+void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_t batch,
+                  std::span<const RangeCheck> checks) {
+  if (!checks.empty()) {
+    job.position = std::max<int64_t>(checks[0].start, 0);
+    host.UpdateJobList(kRepaintJobList);
+  }
+  int64_t budget = kCheckHashBudget;
+  std::vector<int64_t> found;
+  found.reserve(checks.size());
+  for (const RangeCheck& range : checks)
+    found.push_back(FoundCode(job.chunkIndex->Find(range, budget), range.start));
+  SendMessage(state, JobConnection(state, job), BuildV2CheckAnswer(JobNumber(job), batch, found));
+}
+
+// Keeps checks until the job's file is ready; past what a job keeps, they
+// are answered as not found (sound: those bytes are fetched), or, while even
+// the acceptance waits and must go first, dropped with a log line.
+void KeepWaiting(MessageContext& c, CompareJob& job, V2CheckMessage& check) {
+  if (job.waitingRanges + check.checks.size() <= kMostWaitingRanges) {
+    job.waitingRanges += check.checks.size();
+    job.waitingChecks.push_back({check.batch, std::move(check.checks)});
+    return;
+  }
+  if (job.acceptancePending) return c.Log("Too many checks while the file is prepared, dropped");
+  const std::vector<int64_t> nowhere(check.checks.size(), FoundCode(-1, 0));
+  c.Answer(BuildV2CheckAnswer(check.job, check.batch, nowhere));
 }
 
 void OnCheck(MessageContext& c) {
@@ -69,18 +103,41 @@ void OnCheck(MessageContext& c) {
   c.Log("'Compare_Check' Job:" + Number(check->job) + " Batch:" + Number(check->batch) +
         " Ranges:" + Number(std::ssize(check->checks)));
   ForEachResponderJob(c, static_cast<int32_t>(check->job), [&](CompareJob& job) {
-    if (!job.chunkIndex) return;
-    if (!check->checks.empty()) {
-      job.position = std::max<int64_t>(check->checks[0].start, 0);
-      c.host.UpdateJobList(kRepaintJobList);
-    }
-    int64_t budget = kCheckHashBudget;
-    std::vector<int64_t> found;
-    found.reserve(check->checks.size());
-    for (const RangeCheck& range : check->checks)
-      found.push_back(FoundCode(job.chunkIndex->Find(range, budget), range.start));
-    c.Answer(BuildV2CheckAnswer(check->job, check->batch, found));
+    if (job.preparing) return KeepWaiting(c, job, *check);
+    if (job.chunkIndex) AnswerChecks(c.state, c.host, job, check->batch, check->checks);
   });
+}
+
+// One pass over a preparing job: what became ready goes out, the acceptance
+// first; until everything is, the job's bar shows how far the work got.
+void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job) {
+  LoadedFile& file = *job.loaded;
+  if (job.acceptancePending) {
+    if (const WholeFileHash* hash = file.ReadySha256()) {
+      const V2AcceptMessage accept{kAccepted, JobNumber(job), static_cast<int64_t>(job.data.size()),
+                                   *hash};
+      SendMessage(state, JobConnection(state, job), BuildV2Accept(accept));
+      job.acceptancePending = false;
+    }
+  }
+  if (!job.chunkIndex) job.chunkIndex = file.ReadyChunkIndex();
+  if (job.acceptancePending || !job.chunkIndex) {
+    const int64_t prepared = file.PreparedBytes();
+    if (prepared != job.position) {
+      job.position = prepared;
+      host.UpdateJobList(kRepaintJobList);
+    }
+    return;
+  }
+  job.preparing = false;
+  job.position = 0;
+  host.UpdateJobList(kRepaintJobList);
+  while (!job.waitingChecks.empty()) {
+    const WaitingChecks waiting = std::move(job.waitingChecks.front());
+    job.waitingChecks.pop_front();
+    AnswerChecks(state, host, job, waiting.batch, waiting.ranges);
+  }
+  job.waitingRanges = 0;
 }
 
 // Runs of zeros at least this long go as zero pieces, not as bytes.
@@ -186,6 +243,12 @@ void OnData(MessageContext& c) {
 }
 
 }  // namespace
+
+void AnswerPreparedResponders(PeerState& state, ProtocolHost& host) {
+  WalkTable(state.tables.CompareJobs, [&](CompareJob& job) {
+    if (job.preparing && job.loaded) StepPreparingJob(state, host, job);
+  });
+}
 
 bool HandleVersion2Message(MessageContext& c) {
   switch (MessageCommand(c.payload)) {
