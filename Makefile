@@ -22,7 +22,7 @@ run: deps
 	cmake --build $(BUILD) -j $(JOBS) --target kelpie
 	./$(BUILD)/src/kelpie
 
-test: deps package-deps test-normal test-package test-asan
+test: deps package-deps test-normal test-package test-asan test-fuzz
 
 deps:
 	scripts/install-deps
