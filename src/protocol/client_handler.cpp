@@ -1,11 +1,16 @@
 #include "protocol/client_handler.h"
 
+#include <string>
+
 #include "protocol/message_handler.h"
 
 namespace kelpie {
 
 void ClientStep(PeerState& state, ProtocolHost& host) {
   ConnectionId server = state.ServerConnection;
+  if (std::string refusal = state.network.TakeRefusal(server); !refusal.empty()) {
+    host.AddLog("Server: refused: " + refusal);
+  }
   if (state.network.ConnectionPoll(server) == 0) return;
   while (state.frames.ReceiveFrame(server) != 0) {
     HandleServerMessage(state, host, state.frames.ReceivedFrame());

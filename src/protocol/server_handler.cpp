@@ -75,6 +75,9 @@ void ServerStep(PeerState& state, ProtocolHost& host) {
       return OnData(state, host, id);
     case EventDisconnected:
       return ForgetClient(state, host, id);
+    case EventRefused:
+      // Never admitted, so there is nothing to forget.
+      return host.AddLog(ClientName(id) + ": refused: " + state.network.TakeRefusal(id));
     default:
       return;
   }

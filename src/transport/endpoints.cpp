@@ -21,6 +21,8 @@
 #include <utility>
 
 #include "transport/socket_ops.h"
+#include "transport/tls_context.h"
+#include "transport/tls_stream.h"
 
 namespace kelpie {
 
@@ -71,6 +73,7 @@ void Network::NetShutdown() {
   while (!connections_.empty()) {
     CloseConnection(connections_.begin()->first);
   }
+  refusals_.clear();
 }
 
 int32_t Network::ServerOpen(int32_t port) {
@@ -92,7 +95,9 @@ int32_t Network::ServerOpen(int32_t port) {
 
 void Network::ServerClose() {
   for (ConnectionId& slot : slots_) {
-    if (slot != 0) CloseConnection(std::exchange(slot, 0));
+    if (slot == 0) continue;
+    refusals_.erase(slot);
+    CloseConnection(std::exchange(slot, 0));
   }
   clientCount_ = 0;
   eventConnection_ = 0;
@@ -101,7 +106,8 @@ void Network::ServerClose() {
 
 int32_t Network::ServerPoll() {
   if (!listener_.valid()) return EventNone;
-  if (ConnectionId accepted = AcceptWaiting(); accepted != 0) {
+  // A secure connection is reported once its handshake has finished.
+  if (ConnectionId accepted = AcceptWaiting(); accepted != 0 && !tls_) {
     eventConnection_ = accepted;
     return EventConnected;
   }
@@ -118,14 +124,28 @@ ConnectionId Network::AcceptWaiting() {
   auto free = std::find(slots_.begin(), slots_.end(), 0);
   if (free == slots_.end()) return 0;  // no slot: fd closes the connection at once
   SetNoDelay(fd.get());
-  *free = Register(std::move(fd));
+  ConnectionId id = Register(std::move(fd));
+  if (tls_ && !StartTls(connections_[id], true)) {
+    connections_.erase(id);
+    return 0;
+  }
+  *free = id;
   ++clientCount_;
-  return *free;
+  return id;
 }
 
 int32_t Network::PollSlot(size_t slot) {
   ConnectionId id = slots_[slot];
   eventConnection_ = id;
+  if (Connection* secure = Find(id); secure != nullptr) {
+    if (!secure->reported) return PollHandshake(id, *secure);
+    // Decrypted bytes no longer show on the socket.
+    if (secure->tls && secure->tls->HasPlaintext()) return EventData;
+    if (secure->tls && secure->peerClosed) {
+      CloseConnection(id);
+      return EventDisconnected;
+    }
+  }
   if (const Connection* connection = Find(id); connection != nullptr && !connection->gone) {
     uint8_t peek[kPeekBytes];
     ssize_t n = ::recv(connection->fd.get(), peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
@@ -157,16 +177,27 @@ ConnectionId Network::ClientConnect(std::string_view host, int32_t port) {
   // connection behaves like every other.
   if (!SetNonBlocking(fd.get())) return 0;
   SetNoDelay(fd.get());
-  return Register(std::move(fd));
+  ConnectionId id = Register(std::move(fd));
+  if (tls_ && !StartTls(connections_[id], false)) {
+    connections_.erase(id);
+    return 0;
+  }
+  return id;
 }
 
 void Network::ConnectionClose(ConnectionId id) {
-  if (id > 0) CloseConnection(id);
+  if (id <= 0) return;
+  CloseConnection(id);
+  refusals_.erase(id);
 }
 
 int32_t Network::ConnectionPoll(ConnectionId id) {
   Connection* connection = Find(id);
   if (connection == nullptr || connection->gone) return 0;
+  if (connection->tls) {
+    if (!connection->tls->Established() || connection->peerClosed) return 0;
+    if (connection->tls->HasPlaintext()) return 2;
+  }
   int fd = connection->fd.get();
   int count = 0;
   if (::ioctl(fd, FIONREAD, &count) == 0 && count > 0) return 2;
@@ -182,6 +213,7 @@ int32_t Network::ConnectionPoll(ConnectionId id) {
 int32_t Network::ConnectionReceive(ConnectionId id, uint8_t* buffer, int32_t room) {
   Connection* connection = Find(id);
   if (connection == nullptr || connection->gone || buffer == nullptr || room < 0) return -1;
+  if (connection->tls) return ReceiveSecure(*connection, buffer, room);
   ssize_t n = 0;
   do {
     n = ::recv(connection->fd.get(), buffer, static_cast<size_t>(room), MSG_DONTWAIT);
@@ -195,7 +227,9 @@ int32_t Network::ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes)
   Connection* connection = Find(id);
   if (connection == nullptr || connection->gone) return -1;
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return -1;
-  if (!Flush(*connection) || !Queue(*connection, bytes)) {
+  bool queued = Flush(*connection) &&
+                (connection->tls ? SendSecure(*connection, bytes) : Queue(*connection, bytes));
+  if (!queued) {
     GiveUp(id, *connection);
     return -1;
   }
@@ -209,12 +243,21 @@ bool Network::IsOpen(ConnectionId id) const {
 
 void Network::FlushPending() {
   // Closed handlers may call back into this object, so give up only after the walk.
-  std::vector<ConnectionId> failed;
+  std::vector<std::pair<ConnectionId, std::string>> failed;
   for (auto& [id, connection] : connections_) {
-    if (!connection.gone && !Flush(connection)) failed.push_back(id);
+    if (connection.gone) continue;
+    std::string refusal;
+    if (connection.tls && !connection.tls->Established()) refusal = AdvanceHandshake(connection);
+    if (!refusal.empty() || !Flush(connection)) failed.emplace_back(id, std::move(refusal));
   }
-  for (ConnectionId id : failed) {
-    if (Connection* connection = Find(id)) GiveUp(id, *connection);
+  for (auto& [id, refusal] : failed) {
+    Connection* connection = Find(id);
+    if (connection == nullptr) continue;
+    if (refusal.empty()) {
+      GiveUp(id, *connection);
+    } else {
+      Refuse(id, *connection, std::move(refusal));
+    }
   }
 }
 
@@ -229,6 +272,9 @@ void Network::AppendPollFds(std::vector<pollfd>& fds) const {
     if (connection.gone) continue;
     short events = connection.peerClosed ? 0 : POLLIN;
     if (!connection.pending.empty()) events |= POLLOUT;
+    // Plaintext already decrypted shows on no descriptor; a socket with room
+    // to write ends the wait at once instead.
+    if (connection.tls && connection.tls->HasPlaintext()) events |= POLLOUT;
     if (events != 0) fds.push_back({connection.fd.get(), events, 0});
   }
 }
@@ -256,6 +302,8 @@ void Network::CloseConnection(ConnectionId id) {
 }
 
 void Network::GiveUp(ConnectionId id, Connection& connection) {
+  connection.tls.reset();  // it reads through the socket about to close
+  connection.held = {};
   connection.fd.Reset();
   connection.pending = {};
   connection.pendingSent = 0;
