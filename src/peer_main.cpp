@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/headless_window.h"
+#include "app/key_file.h"
 #include "app/peer_options.h"
 #include "app/peer_session.h"
 #include "app/program.h"
@@ -61,6 +62,12 @@ int main(int argc, char** argv) {
   if (parsed.options.help) {
     std::fputs(kelpie::PeerUsage().c_str(), stdout);
     return 0;
+  }
+  if (!parsed.options.newKeyFile.empty()) {
+    std::string error = kelpie::WriteNewKeyFile(parsed.options.newKeyFile);
+    if (error.empty()) return 0;
+    std::fprintf(stderr, "kelpie-peer: %s\n", error.c_str());
+    return 2;
   }
   InstallStopHandlers();
   kelpie::HeadlessWindow window;

@@ -49,5 +49,23 @@ TEST(PeerOptions, NetVersionIsOneOrTwo) {
   EXPECT_NE(Parse({"--listen", "0", "--netversion"}).error, "");
 }
 
+TEST(PeerOptions, KeyFilesForSecureModeAndForANewKey) {
+  PeerArguments secure = Parse({"--key", "k", "--listen", "0"});
+  ASSERT_EQ(secure.error, "");
+  EXPECT_EQ(secure.options.keyFile, "k");
+  PeerArguments fresh = Parse({"--new-key", "k"});
+  ASSERT_EQ(fresh.error, "");
+  EXPECT_EQ(fresh.options.newKeyFile, "k");
+  for (auto args : std::vector<std::vector<std::string_view>>{{"--key", "k"},
+                                                              {"--key", "", "--listen", "0"},
+                                                              {"--listen", "0", "--key"},
+                                                              {"--new-key", ""},
+                                                              {"--new-key", "k", "--listen", "0"},
+                                                              {"--new-key", "k", "x.bin"},
+                                                              {"--new-key", "k", "--key", "j"}}) {
+    EXPECT_NE(Parse(args).error, "") << args.size();
+  }
+}
+
 }  // namespace
 }  // namespace kelpie

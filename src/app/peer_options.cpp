@@ -37,7 +37,8 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
     std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (arg == "--listen" || arg == "--connect" || arg == "--netversion") {
+    } else if (arg == "--listen" || arg == "--connect" || arg == "--netversion" || arg == "--key" ||
+               arg == "--new-key") {
       if (i + 1 == args.size()) {
         result.error = std::string(arg) + " needs a value";
         return result;
@@ -45,6 +46,9 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
       std::string_view value = args[++i];
       if (arg == "--connect") {
         result.error = ParseConnect(value, options);
+      } else if (arg == "--key" || arg == "--new-key") {
+        (arg == "--key" ? options.keyFile : options.newKeyFile) = value;
+        if (value.empty()) result.error = std::string(arg) + " needs a file name";
       } else if (arg == "--netversion") {
         if (value == "1" || value == "2") {
           options.netVersion = value[0] - '0';
@@ -64,14 +68,20 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
       options.files.emplace_back(arg);
     }
   }
-  if (!options.help && !options.listenPort && options.connectHost.empty()) {
+  if (!options.newKeyFile.empty()) {
+    bool alone = !options.listenPort && options.connectHost.empty() && options.files.empty() &&
+                 options.keyFile.empty();
+    if (!alone) result.error = "--new-key FILE writes a key and takes no other options";
+  } else if (!options.help && !options.listenPort && options.connectHost.empty()) {
     result.error = "give --listen PORT, --connect HOST[:PORT] or both (see --help)";
   }
   return result;
 }
 
 std::string PeerUsage() {
-  return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [--netversion 1|2] [FILE...]\n"
+  return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [--netversion 1|2]\n"
+         "                   [--key FILE] [FILE...]\n"
+         "       kelpie-peer --new-key FILE\n"
          "\n"
          "Kelpie without a window: plays the server role (--listen), the client role\n"
          "(--connect, port 2031 unless given) or both, offers the FILEs to its peers and\n"
@@ -81,9 +91,12 @@ std::string PeerUsage() {
          "--listen 0).\n"
          "--netversion 1 makes it speak only the first protocol version; by default it\n"
          "speaks version 2 with every peer that announces it, and version 1 with others.\n"
+         "--key FILE turns on secure mode: both roles speak TLS 1.3 keyed with the key in\n"
+         "FILE and talk only to peers holding the same key. --new-key FILE writes a fresh\n"
+         "random key to FILE (which must not exist), readable by its owner only, and exits.\n"
          "Runs until SIGINT or SIGTERM, then exits 0. A bad argument, a port in use, a\n"
-         "failed connection or an unreadable file gives a one-line error on standard\n"
-         "error and exit status 2.\n";
+         "failed connection, an unreadable file or a key file that others can read gives\n"
+         "a one-line error on standard error and exit status 2.\n";
 }
 
 }  // namespace kelpie

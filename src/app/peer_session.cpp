@@ -1,5 +1,7 @@
 #include "app/peer_session.h"
 
+#include "app/secure_mode.h"
+
 namespace kelpie {
 namespace {
 
@@ -46,7 +48,8 @@ std::string OfferFile(Program& program, HeadlessWindow& window, const std::strin
 std::string StartPeerSession(Program& program, HeadlessWindow& window, const PeerOptions& options) {
   std::string error;
   program.state.NetVersion = options.netVersion;
-  if (options.listenPort) error = ListenOn(program, window, *options.listenPort);
+  if (!options.keyFile.empty()) error = UseKeyFile(program, options.keyFile);
+  if (error.empty() && options.listenPort) error = ListenOn(program, window, *options.listenPort);
   if (error.empty() && !options.connectHost.empty()) {
     error = ConnectTo(program, window, options.connectHost, options.connectPort);
   }

@@ -1,8 +1,12 @@
 #include "app/qt/window_program.h"
 
+#include <QMessageBox>
+#include <cstdio>
+
 #include "app/fault/error_reporter.h"
 #include "app/program.h"
 #include "app/qt/qt_window.h"
+#include "app/secure_mode.h"
 
 namespace kelpie {
 namespace {
@@ -31,6 +35,14 @@ int RunWindowProgram(const StartedHook& started) {
   RegisterErrorHandler(ErrorHandler);
   Program program(window, window);  // starts the socket layer
   window.Open(program.state);
+  // A key file that cannot be used ends the program: going on without it
+  // would talk in clear to anyone.
+  if (std::string error = UseUserKeyFile(program); !error.empty()) {
+    std::fprintf(stderr, "kelpie: %s\n", error.c_str());
+    QMessageBox::critical(nullptr, "Kelpie", QString::fromStdString(error));
+    program.Cleanup();
+    return 2;
+  }
   if (started) started(window, program);
   program.MainLoop();
   program.Cleanup();
