@@ -3,6 +3,7 @@
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
+#include "app/secure_mode.h"
 
 namespace kelpie::bench {
 
@@ -81,8 +82,9 @@ struct CrowdMember {
   bool saved = false;
 };
 
-ClientCrowd::ClientCrowd(int port, int netVersion, const std::vector<Client>& clients)
-    : port_(port) {
+ClientCrowd::ClientCrowd(int port, int netVersion, const std::string& keyFile,
+                         const std::vector<Client>& clients)
+    : port_(port), keyFile_(keyFile) {
   for (const Client& client : clients) {
     members_.push_back(std::make_unique<CrowdMember>(client, fds_));
     members_.back()->program.state.NetVersion = netVersion;
@@ -125,7 +127,8 @@ std::string ClientCrowd::RunUntilSettled(std::chrono::steady_clock::time_point d
 
 std::string ClientCrowd::Prepare(std::chrono::steady_clock::time_point deadline) {
   for (auto& member : members_) {
-    std::string error = ConnectTo(member->program, member->window, "127.0.0.1", port_);
+    std::string error = keyFile_.empty() ? "" : UseKeyFile(member->program, keyFile_);
+    if (error.empty()) error = ConnectTo(member->program, member->window, "127.0.0.1", port_);
     if (error.empty()) error = OfferFile(member->program, member->window, member->paths.localPath);
     if (!error.empty()) return error;
   }

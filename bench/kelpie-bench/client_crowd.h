@@ -23,7 +23,9 @@ class ClientCrowd {
     std::string savePath;
   };
 
-  ClientCrowd(int port, int netVersion, const std::vector<Client>& clients);
+  // keyFile non-empty: every client in secure mode with that key.
+  ClientCrowd(int port, int netVersion, const std::string& keyFile,
+              const std::vector<Client>& clients);
   ~ClientCrowd();
   ClientCrowd(const ClientCrowd&) = delete;
   ClientCrowd& operator=(const ClientCrowd&) = delete;
@@ -42,6 +44,7 @@ class ClientCrowd {
   std::string RunUntilSettled(std::chrono::steady_clock::time_point deadline);
 
   int port_;
+  std::string keyFile_;
   std::vector<pollfd> fds_;
   std::vector<std::unique_ptr<CrowdMember>> members_;
 };

@@ -57,7 +57,7 @@ struct Crowds {
   CatchStopSignals(false);
   auto timeout =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.timeout));
-  ClientCrowd crowd(port, o.netVersion, clients);
+  ClientCrowd crowd(port, o.netVersion, o.keyFile, clients);
   std::string error = crowd.Prepare(Clock::now() + timeout);
   Tell(reply, error.empty());
   char byte;
@@ -161,6 +161,7 @@ bool RunClients(const Options& o, int64_t size, const std::string& work) {
   result.clients = o.clients;
   result.serverBytes = size;
   result.netVersion = o.netVersion;
+  result.secure = !o.keyFile.empty();
   result.rttMs = o.rttMs;
   std::string serverPath = work + "/server.bin";
   std::vector<ClientCrowd::Client> clients = MakeFiles(size, o.clients, work, serverPath);
@@ -174,8 +175,9 @@ bool RunClients(const Options& o, int64_t size, const std::string& work) {
   route.workDir = work;
   route.rttMs = o.rttMs;
   route.proxyProgram = KELPIE_DELAY_PROXY_PROGRAM;
-  std::vector<std::string> args = {"--listen", "0", "--netversion", std::to_string(o.netVersion),
-                                   serverPath};
+  std::vector<std::string> args = KeyArgs(o.keyFile);
+  args.insert(args.end(),
+              {"--listen", "0", "--netversion", std::to_string(o.netVersion), serverPath});
   PeerProcess server(KELPIE_PEER_PROGRAM, args, work + "/server.log");
   std::unique_ptr<PeerProcess> proxy;
   int port = server.WaitForListeningPort(60);

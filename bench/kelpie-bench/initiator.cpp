@@ -11,6 +11,7 @@
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
+#include "app/secure_mode.h"
 #include "delay_route.h"
 #include "peer_process.h"
 #include "scenarios.h"
@@ -67,8 +68,9 @@ struct Children {
 
 void StartPeer(const RunSetup& setup, const std::string& role, const std::string& where,
                Children& children) {
-  std::vector<std::string> args = {role, where, "--netversion", std::to_string(setup.netVersion),
-                                   setup.peerPath};
+  std::vector<std::string> args = KeyArgs(setup.keyFile);
+  args.insert(args.end(),
+              {role, where, "--netversion", std::to_string(setup.netVersion), setup.peerPath});
   children.peer =
       std::make_unique<PeerProcess>(setup.peerProgram, args, setup.workDir + "/peer.log");
 }
@@ -110,6 +112,9 @@ std::string ConnectAsClient(Initiator& me, const RunSetup& setup, Children& chil
 
 std::string Connect(Initiator& me, const RunSetup& setup, Children& children) {
   me.program_.state.NetVersion = setup.netVersion;
+  if (!setup.keyFile.empty()) {
+    if (std::string error = UseKeyFile(me.program_, setup.keyFile); !error.empty()) return error;
+  }
   return setup.serverInitiates ? ConnectAsServer(me, setup, children)
                                : ConnectAsClient(me, setup, children);
 }

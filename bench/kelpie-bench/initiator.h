@@ -17,6 +17,7 @@ struct RunSetup {
   std::string workDir;
   double timeoutSeconds = 3600;
   int netVersion = 2;        // the highest protocol version both sides speak
+  std::string keyFile;       // non-empty: both sides in secure mode with this key
   int rttMs = 0;             // above 0: the two sides talk through a delaying proxy
   std::string proxyProgram;  // path of kelpie-delay-proxy
   // Above 0: a kelpie-peer (process peerPid) already listens on this port,

@@ -10,8 +10,9 @@
 namespace kelpie::bench {
 
 bool RunInterrupted(RunSetup setup, RunLabel label) {
-  std::vector<std::string> args = {"--listen", "0", "--netversion",
-                                   std::to_string(setup.netVersion), setup.peerPath};
+  std::vector<std::string> args = KeyArgs(setup.keyFile);
+  args.insert(args.end(),
+              {"--listen", "0", "--netversion", std::to_string(setup.netVersion), setup.peerPath});
   PeerProcess peer(setup.peerProgram, args, setup.workDir + "/peer.log");
   std::unique_ptr<PeerProcess> proxy;
   int port = peer.WaitForListeningPort(60);

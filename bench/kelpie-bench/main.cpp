@@ -44,6 +44,7 @@ bool RunScenario(const Options& o, const std::string& scenario, const std::strin
                  .workDir = work,
                  .timeoutSeconds = o.timeout,
                  .netVersion = o.netVersion,
+                 .keyFile = o.keyFile,
                  .rttMs = o.rttMs,
                  .proxyProgram = KELPIE_DELAY_PROXY_PROGRAM};
   if (scenario != "files") {
@@ -54,8 +55,15 @@ bool RunScenario(const Options& o, const std::string& scenario, const std::strin
   for (const std::string& initiator : o.initiators) {
     if (StopRequested()) break;
     setup.serverInitiates = initiator == "server";
-    RunLabel label{scenario,     initiator, FileSize(setup.localPath), FileSize(setup.peerPath),
-                   o.netVersion, o.rttMs,   DiskBytes(setup.peerPath), ""};
+    RunLabel label{.scenario = scenario,
+                   .initiator = initiator,
+                   .localBytes = FileSize(setup.localPath),
+                   .peerBytes = FileSize(setup.peerPath),
+                   .netVersion = o.netVersion,
+                   .rttMs = o.rttMs,
+                   .secure = !o.keyFile.empty(),
+                   .peerDiskBytes = DiskBytes(setup.peerPath),
+                   .run = ""};
     bool matched = o.interrupt ? RunInterrupted(setup, label) : RunInChild(setup, label);
     allMatched = matched && allMatched;
     std::filesystem::remove(setup.savePath);

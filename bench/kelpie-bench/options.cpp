@@ -13,7 +13,7 @@ const char kUsage[] =
     "       kelpie-bench [OPTIONS] --scenario NAME|all [--size BYTES]\n"
     "       kelpie-bench [OPTIONS] --scenario clients [--clients K] [--size BYTES]\n"
     "Options: [--initiator server|client|both] [--timeout SECONDS] [--netversion 1|2]\n"
-    "         [--rtt-ms N] [--interrupt]\n"
+    "         [--rtt-ms N] [--interrupt] [--key FILE]\n"
     "\n"
     "Starts kelpie-peer offering PEER, plays the initiator offering LOCAL in its own\n"
     "process, drives Connect, Compare, Syncronize and the save, checks the saved file\n"
@@ -25,8 +25,9 @@ const char kUsage[] =
     "--interrupt kills each initiator (SIGKILL) halfway through the synchronisation\n"
     "and runs it again against the same peer (client initiator only). --netversion\n"
     "holds both sides to that protocol version (default 2); --rtt-ms N puts\n"
-    "kelpie-delay-proxy between them, so every round trip costs N ms. Exit status 0\n"
-    "when every run matched, 1 otherwise, 2 for bad arguments.\n";
+    "kelpie-delay-proxy between them, so every round trip costs N ms. --key FILE puts\n"
+    "both sides in secure mode with that key (make one with kelpie-peer --new-key).\n"
+    "Exit status 0 when every run matched, 1 otherwise, 2 for bad arguments.\n";
 
 namespace {
 
@@ -69,6 +70,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--clients" && hasValue) {
       o.clients = std::atoi(argv[++i]);
       if (o.clients < 1 || o.clients > kMaxClients) return false;
+    } else if (arg == "--key" && hasValue) {
+      o.keyFile = argv[++i];
+      if (o.keyFile.empty()) return false;
     } else if (arg == "--interrupt") {
       o.interrupt = true;
     } else if (!arg.starts_with("-")) {

@@ -14,6 +14,7 @@ struct Options {
   std::string local, peer;
   double timeout = 3600;
   int netVersion = 2;
+  std::string keyFile;  // non-empty: both sides in secure mode with this key
   int rttMs = 0;
   bool interrupt = false;  // kill each run halfway through, then run it again
   int clients = 0;         // the clients scenario's connections; 0: as many as a server takes

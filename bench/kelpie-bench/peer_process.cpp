@@ -14,6 +14,11 @@
 
 namespace kelpie::bench {
 
+std::vector<std::string> KeyArgs(const std::string& keyFile) {
+  if (keyFile.empty()) return {};
+  return {"--key", keyFile};
+}
+
 PeerProcess::PeerProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& logPath)
     : logPath_(logPath) {

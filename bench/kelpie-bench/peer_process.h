@@ -11,6 +11,9 @@
 
 namespace kelpie::bench {
 
+// kelpie-peer's arguments for secure mode with keyFile: none when it is empty.
+std::vector<std::string> KeyArgs(const std::string& keyFile);
+
 // kelpie-peer running as a child process, its output going to a log file,
 // its anonymous memory sampled from the moment it runs the program.
 class PeerProcess {

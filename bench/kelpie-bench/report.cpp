@@ -30,6 +30,7 @@ std::string JsonLine(const RunLabel& label, const RunResult& result) {
   line += ",\"peer_bytes\":" + std::to_string(label.peerBytes);
   line += ",\"netversion\":" + std::to_string(label.netVersion);
   line += ",\"rtt_ms\":" + std::to_string(label.rttMs);
+  line += ",\"secure\":" + std::string(label.secure ? "true" : "false");
   line += ",\"compare_seconds\":" + Seconds(result.compareSeconds);
   line += ",\"sync_seconds\":" + Seconds(result.syncSeconds);
   line += ",\"checks_sent\":" + std::to_string(result.checks);
@@ -58,6 +59,7 @@ std::string ClientsJsonLine(const ClientsResult& result) {
   line += ",\"local_bytes\":" + std::to_string(result.localBytes);
   line += ",\"netversion\":" + std::to_string(result.netVersion);
   line += ",\"rtt_ms\":" + std::to_string(result.rttMs);
+  line += ",\"secure\":" + std::string(result.secure ? "true" : "false");
   line += ",\"seconds\":" + Seconds(result.seconds);
   line += ",\"saved_matching\":" + std::to_string(result.matched);
   line += ",\"server_peak_rss_kib\":" + std::to_string(result.serverPeakKb);

@@ -13,6 +13,7 @@ struct RunLabel {
   int64_t peerBytes = 0;
   int netVersion = 2;
   int rttMs = 0;
+  bool secure = false;        // both sides in secure mode
   int64_t peerDiskBytes = 0;  // st_blocks * 512 of the peer's file
   std::string run;            // with --interrupt: "interrupted" or "rerun"
 };
@@ -25,6 +26,7 @@ struct ClientsResult {
   int64_t localBytes = 0;  // each client's copy
   int netVersion = 2;
   int rttMs = 0;
+  bool secure = false;
   double seconds = 0;  // first Compare click to the last save
   int matched = 0;     // saved files equal to the server's
   int64_t serverPeakKb = 0;
