@@ -1,0 +1,1 @@
+// Only here so that the precompiled header has a target of its own.
