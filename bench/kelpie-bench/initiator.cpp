@@ -102,7 +102,7 @@ std::string ConnectAsClient(Initiator& me, const RunSetup& setup, Children& chil
   int port = setup.peerPort;
   if (port == 0) {
     StartPeer(setup, "--listen", "0", children);
-    port = children.peer->WaitForListeningPort(60);
+    port = children.peer->WaitForListeningPort(setup.timeoutSeconds);
     if (port == 0) return "kelpie-peer did not start";
     port = DelayedPort(setup, port, children.proxy);
     if (port == 0) return "kelpie-delay-proxy did not start";

@@ -15,7 +15,7 @@ bool RunInterrupted(RunSetup setup, RunLabel label) {
               {"--listen", "0", "--netversion", std::to_string(setup.netVersion), setup.peerPath});
   PeerProcess peer(setup.peerProgram, args, setup.workDir + "/peer.log");
   std::unique_ptr<PeerProcess> proxy;
-  int port = peer.WaitForListeningPort(60);
+  int port = peer.WaitForListeningPort(setup.timeoutSeconds);
   if (port != 0) port = DelayedPort(setup, port, proxy);
   if (port == 0) {
     std::fprintf(stderr, "kelpie-bench: kelpie-peer or its proxy did not start\n");
