@@ -426,19 +426,31 @@ TEST(RangeSearchBounds, GuessesTheShiftOfEarlierAnswersAndKeepsTheLowestOffset) 
   data.insert(data.begin() + 50000, inserted.begin(), inserted.end());
   const int32_t len = 1024;
   std::copy_n(original.begin() + 150000, len, data.begin() + 20000);  // a lower copy
-  for (int recent : {8, 0}) {
+  const int64_t hashes = 10 * SearchBudget::HashCost(len);
+  struct Case {
+    int recent;
+    bool indexed;
+    int64_t mostWork;  // 0: not bounded
+  };
+  // Scanning costs an eighth of a unit per byte, twice the buffer per check
+  // at most; with the index the few places named by a rare group suffice.
+  for (const Case c : {Case{8, false, hashes + 10 * 2 * 200000 / 8}, Case{8, true, 2 * hashes},
+                       Case{0, false, 0}, Case{0, true, 0}}) {
     RangeSearchOptions options;
-    options.recentShifts = recent;
-    options.indexMaxSize = -1;  // scans only, so the work compares
+    options.recentShifts = c.recent;
+    options.indexMinSize = 0;
+    options.scansBeforeIndex = 0;
+    if (!c.indexed) options.indexMaxSize = -1;
     RangeSearch search(data, options);
     for (int32_t start = 60000; start <= 150000; start += 10000) {
       const Query q{start, len, StartLong(original, start), Md5Of(original, start, len)};
       ASSERT_EQ(search.Find(q.start, q.len, q.startLong, q.md5),
                 NaiveFindRange(data, q.start, q.len, q.startLong, q.md5))
-          << recent << " " << start;
+          << c.recent << " " << c.indexed << " " << start;
     }
-    if (recent > 0) {
-      EXPECT_LT(search.workSpent(), 10 * (len + SearchBudget::kHashOverhead) + 2 * 200000);
+    EXPECT_EQ(search.indexed(), c.indexed);
+    if (c.mostWork > 0) {
+      EXPECT_LT(search.workSpent(), c.mostWork) << c.recent << " " << c.indexed;
     }
   }
 }

@@ -9,8 +9,9 @@
 // buffer a few times over, by a RangeIndex bucket.
 //
 // Before that, the range is looked for where earlier ranges turned up
-// relative to their own offsets: after an insertion every later range has
-// moved by the same distance. A hit there is one MD5; what remains is to make
+// relative to their own offsets, and close by: after an insertion every
+// later range has moved by the same distance, and an edit that changes the
+// length moves them a little further. A hit there is one MD5; what remains is to make
 // sure no lower offset holds the same bytes, which compares candidates with
 // the bytes found instead of hashing them, and usually settles each within a
 // few bytes.
@@ -25,6 +26,7 @@
 #include "compare/range_search.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -40,8 +42,20 @@ namespace {
 
 // What a search returns when its budget ran out before it knew the answer.
 constexpr int64_t kOutOfBudget = -2;
-constexpr size_t kScannedBytesPerBucketEntry = 32;
+// A bucket entry walked costs a read of the data at a place of its own,
+// mostly a cache miss (about 100 ns, as much as hashing 64 bytes); one merged
+// with another bucket is read in order.
+constexpr size_t kScannedBytesPerBucketEntry = 512;
 constexpr int64_t kBucketEntryCost = kScannedBytesPerBucketEntry / SearchBudget::kBytesPerUnit;
+constexpr int64_t kMergedEntryCost = 1;
+// How far from its own offset, or from where a recent shift puts it, a range
+// is looked for before the whole buffer.
+constexpr int64_t kNearby = 1024;
+// Four-byte groups of a found window whose buckets are compared for the rarest.
+constexpr int64_t kSampledGroups = 64;
+// A search whose candidates would cost this many times its budget to hash is
+// not started.
+constexpr int64_t kHopelessFactor = 4;
 // Bytes scanned between two looks at the budget.
 constexpr int64_t kScanStride = int64_t{1} << 20;
 
@@ -103,10 +117,18 @@ struct RangeSearch::State {
                          SearchBudget& budget);
   int64_t FindLongRange(int64_t start, int64_t len, uint32_t value, const Md5Digest& digest,
                         SearchBudget& budget);
+  int64_t FindNear(int64_t start, int64_t len, uint32_t value, const Md5Digest& digest,
+                   SearchBudget& budget);
   int64_t LowestSameAs(int64_t known, int64_t len, uint32_t value, SearchBudget& budget);
-  int64_t FirstWanted(WindowSieve& sieve, int64_t last, uint32_t value, SearchBudget& budget);
+  int64_t MergeBuckets(WindowSieve& sieve, int64_t known, int64_t first, int64_t second,
+                       uint32_t value, SearchBudget& budget) const;
+  int64_t FirstWanted(WindowSieve& sieve, int64_t from, int64_t last, uint32_t value,
+                      SearchBudget& budget);
   int64_t ScanFourBytes(int64_t from, int64_t last, uint32_t value, SearchBudget& budget);
-  int64_t WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value, SearchBudget& budget) const;
+  int64_t WalkBucket(WindowSieve& sieve, int64_t from, int64_t last, uint32_t value,
+                     SearchBudget& budget) const;
+  bool Hopeless(int64_t len, int64_t from, int64_t last, uint32_t value,
+                const SearchBudget& budget) const;
   void AskForIndex();
   void RememberShift(int64_t shift);
 };
@@ -136,36 +158,114 @@ int64_t RangeSearch::State::FindShortRange(int64_t len, int32_t startLong, const
 int64_t RangeSearch::State::FindLongRange(int64_t start, int64_t len, uint32_t value,
                                           const Md5Digest& digest, SearchBudget& budget) {
   AskForIndex();
+  const int64_t near = FindNear(start, len, value, digest, budget);
+  if (near == kOutOfBudget) return near;
+  if (near >= 0) return LowestSameAs(near, len, value, budget);
+  WindowSieve sieve(data, len, digest, budget);
+  return FirstWanted(sieve, 0, static_cast<int64_t>(data.size()) - len, value, budget);
+}
+
+// Where the range is likely to be: its own offset moved by a recent shift,
+// then anywhere close to its own offset or to those places (an edit that
+// changes the length by a little moves what follows by a little more). An
+// offset holding the range, -1 when none of these does.
+int64_t RangeSearch::State::FindNear(int64_t start, int64_t len, uint32_t value,
+                                     const Md5Digest& digest, SearchBudget& budget) {
   const int64_t last = static_cast<int64_t>(data.size()) - len;
+  std::vector<std::pair<int64_t, int64_t>> around = {{start - kNearby, start + kNearby}};
   for (const int64_t shift : shifts) {
     const int64_t guess = start + shift;
-    if (guess < 0 || guess > last || guess == start) continue;
-    if (LoadFourBytes(data.data() + guess) != value) continue;
+    around.emplace_back(guess - kNearby, guess + kNearby);
+    if (guess < 0 || guess > last || LoadFourBytes(data.data() + guess) != value) continue;
     if (!budget.TakeHash(len)) return kOutOfBudget;
-    if (HasDigest(data, guess, len, digest)) return LowestSameAs(guess, len, value, budget);
+    if (HasDigest(data, guess, len, digest)) return guess;
   }
-  WindowSieve sieve(data, len, digest, budget);
-  return FirstWanted(sieve, last, value, budget);
+  // Overlapping stretches are searched once, each in ascending order, so
+  // that a sieve can step over repeats within it.
+  std::sort(around.begin(), around.end());
+  for (size_t k = 0; k < around.size();) {
+    const int64_t from = std::max<int64_t>(0, around[k].first);
+    int64_t to = around[k].second;
+    for (++k; k < around.size() && around[k].first <= to + 1; ++k)
+      to = std::max(to, around[k].second);
+    if (from > std::min(to, last)) continue;
+    WindowSieve sieve(data, len, digest, budget);
+    const int64_t found = FirstWanted(sieve, from, std::min(to, last), value, budget);
+    if (found != -1) return found;
+  }
+  return -1;
 }
 
 // The lowest offset holding the same len bytes as known does.
 int64_t RangeSearch::State::LowestSameAs(int64_t known, int64_t len, uint32_t value,
                                          SearchBudget& budget) {
   WindowSieve sieve(data, len, known, budget);
-  const int64_t lower = FirstWanted(sieve, known - 1, value, budget);
+  // A lower copy holds every four bytes of the window too, each at its place.
+  // With an index, the two rarest of a few of them name, by merging their
+  // buckets, the few places worth comparing (text starts with common words,
+  // but two rare groups at the right distance hardly ever meet by chance).
+  struct Group {
+    size_t count = SIZE_MAX;
+    int64_t at = 0;
+  };
+  Group rarest, second;
+  for (int64_t t = 0; index && t < kSampledGroups; ++t) {
+    const int64_t at = t * (len - 4) / (kSampledGroups - 1);
+    const Group group{index->Bucket(LoadFourBytes(data.data() + known + at)).size(), at};
+    if (group.count < rarest.count) {
+      if (rarest.at != at) second = rarest;
+      rarest = group;
+    } else if (group.count < second.count && at != rarest.at) {
+      second = group;
+    }
+  }
+  if (second.count == SIZE_MAX) second = rarest;
+  const int64_t lower = rarest.count < data.size() / kScannedBytesPerBucketEntry
+                            ? MergeBuckets(sieve, known, rarest.at, second.at, value, budget)
+                            : FirstWanted(sieve, 0, known - 1, value, budget);
   return lower == -1 ? known : lower;
 }
 
-// The first candidate in [0, last] the sieve accepts, -1 when none does.
-int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t last, uint32_t value,
-                                        SearchBudget& budget) {
-  // A bucket entry costs a data read, a scanned byte a small part of one
-  // SIMD compare: buckets holding a large share of the offsets (long runs)
-  // are cheaper to scan for.
-  if (index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry) {
-    return WalkBucket(sieve, last, value, budget);
+// The first candidate c below known the sieve accepts among those whose four
+// bytes at c + first and at c + second are those of the known window there:
+// the buckets of both groups walked side by side, no data read until both
+// agree.
+int64_t RangeSearch::State::MergeBuckets(WindowSieve& sieve, int64_t known, int64_t first,
+                                         int64_t second, uint32_t value,
+                                         SearchBudget& budget) const {
+  const std::span<const uint32_t> ones = index->Bucket(LoadFourBytes(data.data() + known + first));
+  const std::span<const uint32_t> others =
+      index->Bucket(LoadFourBytes(data.data() + known + second));
+  auto it = std::lower_bound(ones.begin(), ones.end(), static_cast<uint64_t>(first));
+  auto other = others.begin();
+  while (it != ones.end() && *it - first < known) {
+    if (!budget.Take(kMergedEntryCost)) return kOutOfBudget;
+    const int64_t candidate = *it - first;
+    other = std::lower_bound(other, others.end(), static_cast<uint64_t>(candidate + second));
+    if (other == others.end()) return -1;
+    if (*other != candidate + second || LoadFourBytes(data.data() + candidate) != value) {
+      ++it;
+      continue;
+    }
+    const WindowSieve::Verdict verdict = sieve.Check(candidate);
+    if (verdict.outcome == WindowSieve::Outcome::kMatch) return candidate;
+    if (verdict.outcome == WindowSieve::Outcome::kOutOfBudget) return kOutOfBudget;
+    it = std::lower_bound(it + 1, ones.end(), static_cast<uint64_t>(verdict.resumeAt + first));
   }
-  int64_t from = 0;
+  return -1;
+}
+
+// The first candidate in [from, last] the sieve accepts, -1 when none does.
+int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t from, int64_t last,
+                                        uint32_t value, SearchBudget& budget) {
+  // A bucket entry costs a data read, a scanned byte a small part of one
+  // SIMD compare: buckets holding more than a small share of the offsets
+  // (long runs, common words) are cheaper to scan for.
+  if (index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry) {
+    if (sieve.hashes() && Hopeless(sieve.len(), from, last, value, budget)) return kOutOfBudget;
+    return WalkBucket(sieve, from, last, value, budget);
+  }
+  const int64_t first = from;
   int64_t found = -1;
   while (true) {
     found = ScanFourBytes(from, last, value, budget);
@@ -180,9 +280,20 @@ int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t last, uint32
   }
   // Repeats the sieve stepped over were read too; a search that finds
   // nothing has read every window.
-  const auto size = static_cast<int64_t>(data.size());
-  scanned += found >= 0 ? found : found == -1 ? size : from;
+  scanned += (found >= 0 ? found : found == -1 ? last + sieve.len() : from) - first;
   return found;
+}
+
+// Whether hashing the bucket's candidates in [from, last] would cost several
+// times what is left: such a search (common words in text, say) is not
+// started, since it would spend its whole bound for nothing but a -1.
+bool RangeSearch::State::Hopeless(int64_t len, int64_t from, int64_t last, uint32_t value,
+                                  const SearchBudget& budget) const {
+  const std::span<const uint32_t> bucket = index->Bucket(value);
+  const auto begin = std::lower_bound(bucket.begin(), bucket.end(), static_cast<uint64_t>(from));
+  const auto end = std::upper_bound(begin, bucket.end(), static_cast<uint64_t>(last));
+  const auto candidates = static_cast<int64_t>(end - begin);
+  return candidates > kHopelessFactor * budget.left() / SearchBudget::HashCost(len);
 }
 
 // The lowest offset in [from, last] whose four bytes read as value; -1 when
@@ -201,10 +312,10 @@ int64_t RangeSearch::State::ScanFourBytes(int64_t from, int64_t last, uint32_t v
   return -1;
 }
 
-int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t last, uint32_t value,
-                                       SearchBudget& budget) const {
+int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t from, int64_t last,
+                                       uint32_t value, SearchBudget& budget) const {
   const std::span<const uint32_t> bucket = index->Bucket(value);
-  auto it = bucket.begin();
+  auto it = std::lower_bound(bucket.begin(), bucket.end(), static_cast<uint64_t>(from));
   while (it != bucket.end() && *it <= last) {
     if (!budget.Take(kBucketEntryCost)) return kOutOfBudget;
     const int64_t candidate = *it;

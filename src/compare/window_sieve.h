@@ -36,6 +36,9 @@ class WindowSieve {
   Verdict Check(int64_t offset);
 
   int64_t hashed() const { return hashed_; }
+  int64_t len() const { return len_; }
+  // Whether candidates are hashed (else compared with a known window).
+  bool hashes() const { return known_ < 0; }
 
  private:
   static constexpr int kTableBits = 10;
