@@ -141,7 +141,11 @@ void RebuildFile::Write(int64_t offset, std::span<const uint8_t> bytes) {
   bytes = bytes.first(static_cast<size_t>(std::min<int64_t>(std::ssize(bytes), size() - offset)));
   held_.Add(offset, std::ssize(bytes));
   ForEachDataPiece(offset, bytes, [this](int64_t at, std::span<const uint8_t> run) {
-    std::memcpy(bytes_.data() + at, run.data(), run.size());
+    if (!file_.valid()) {
+      std::memcpy(bytes_.data() + at, run.data(), run.size());
+    } else if (!WriteAll(file_.get(), run, static_cast<off_t>(at))) {
+      writeFailed_ = true;  // a full disk, a size limit
+    }
     return true;
   });
 }

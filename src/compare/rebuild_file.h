@@ -53,7 +53,9 @@ class RebuildFile {
   std::span<const uint8_t> bytes() const { return bytes_; }
 
   // Stores bytes at offset, cut to the file's end. Every byte is stored at
-  // most once, so a page of zeros is skipped: it is zero already.
+  // most once, so a page of zeros is skipped: it is zero already. A file is
+  // written, not stored into through its mapping: a page first touched by a
+  // store can take the file system more than its own block.
   void Write(int64_t offset, std::span<const uint8_t> bytes);
   // Records len bytes of zeros at offset, which a new file holds already.
   void WriteZeros(int64_t offset, int64_t len);
@@ -73,7 +75,7 @@ class RebuildFile {
   // The SHA-256 of the whole file; hashes what Filled has not.
   WholeFileHash Sha256();
   // True when a page could not be stored (the disk was full).
-  bool Damaged() const { return guard_ && guard_->Damaged(); }
+  bool Damaged() const { return writeFailed_ || (guard_ && guard_->Damaged()); }
   // Flushes the file and renames it over target (keeping the target's
   // permissions, following a link); through a copy when the rename cannot
   // be made.
@@ -102,6 +104,7 @@ class RebuildFile {
   int64_t checkpointed_ = -1;
   std::chrono::steady_clock::time_point checkpointAt_{};
   bool discard_ = false;
+  bool writeFailed_ = false;
 };
 
 }  // namespace kelpie

@@ -19,11 +19,24 @@ TemporaryFile::~TemporaryFile() {
   if (!path_.empty()) ::unlink(path_.c_str());
 }
 
-int TemporaryFile::Create(const std::string& target) {
-  // Writing past the file size limit must fail like a full disk, not end
-  // the program.
+namespace {
+
+// Writing past the file size limit must fail like a full disk, not end the
+// program.
+void IgnoreSizeLimitSignal() {
   static std::once_flag ignoreSizeLimit;
   std::call_once(ignoreSizeLimit, [] { ::signal(SIGXFSZ, SIG_IGN); });
+}
+
+}  // namespace
+
+void TemporaryFile::Adopt(const std::string& path) {
+  IgnoreSizeLimitSignal();
+  path_ = path;
+}
+
+int TemporaryFile::Create(const std::string& target) {
+  IgnoreSizeLimitSignal();
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   // Cut so that the temporary name stays within the length a name may have.

@@ -20,7 +20,7 @@ class TemporaryFile {
   // writing, and returns its descriptor; -1 when the folder refuses it.
   int Create(const std::string& target);
   // Takes charge of a file this program made under a name of its own.
-  void Adopt(const std::string& path) { path_ = path; }
+  void Adopt(const std::string& path);
   const std::string& path() const { return path_; }
   void Keep() { path_.clear(); }
 
