@@ -67,5 +67,22 @@ TEST(PeerOptions, KeyFilesForSecureModeAndForANewKey) {
   }
 }
 
+TEST(PeerOptions, FetchIsAClientOfOneServer) {
+  PeerArguments fetch = Parse({"--connect", "h:7", "--fetch", "a/b.bin", "--to", "b.bin"});
+  ASSERT_EQ(fetch.error, "");
+  EXPECT_EQ(fetch.options.fetchRemote, "a/b.bin");
+  EXPECT_EQ(fetch.options.fetchTo, "b.bin");
+  for (auto args : std::vector<std::vector<std::string_view>>{
+           {"--connect", "h", "--fetch", "r"},
+           {"--connect", "h", "--to", "l"},
+           {"--fetch", "r", "--to", "l"},
+           {"--connect", "h", "--fetch", "", "--to", "l"},
+           {"--connect", "h", "--fetch", "r", "--to", "l", "--listen", "0"},
+           {"--connect", "h", "--fetch", "r", "--to", "l", "x.bin"},
+           {"--new-key", "k", "--fetch", "r", "--to", "l"}}) {
+    EXPECT_NE(Parse(args).error, "") << args.size();
+  }
+}
+
 }  // namespace
 }  // namespace kelpie

@@ -28,6 +28,26 @@ std::string ParseConnect(std::string_view target, PeerOptions& options) {
   return "";
 }
 
+// The option that names one file, by its name.
+std::string& FileValue(PeerOptions& options, std::string_view option) {
+  if (option == "--key") return options.keyFile;
+  if (option == "--new-key") return options.newKeyFile;
+  if (option == "--fetch") return options.fetchRemote;
+  return options.fetchTo;
+}
+
+// A fetch is a client of one server and nothing else.
+std::string CheckFetch(const PeerOptions& options) {
+  if (options.fetchRemote.empty() && options.fetchTo.empty()) return "";
+  if (options.fetchRemote.empty()) return "--to LOCAL goes with --fetch REMOTE";
+  if (options.fetchTo.empty()) return "--fetch REMOTE needs --to LOCAL";
+  if (options.connectHost.empty()) return "--fetch needs --connect HOST[:PORT]";
+  if (options.listenPort || !options.files.empty()) {
+    return "--fetch takes neither --listen nor files to offer";
+  }
+  return "";
+}
+
 }  // namespace
 
 PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
@@ -38,7 +58,7 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
     if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else if (arg == "--listen" || arg == "--connect" || arg == "--netversion" || arg == "--key" ||
-               arg == "--new-key") {
+               arg == "--new-key" || arg == "--fetch" || arg == "--to") {
       if (i + 1 == args.size()) {
         result.error = std::string(arg) + " needs a value";
         return result;
@@ -46,8 +66,8 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
       std::string_view value = args[++i];
       if (arg == "--connect") {
         result.error = ParseConnect(value, options);
-      } else if (arg == "--key" || arg == "--new-key") {
-        (arg == "--key" ? options.keyFile : options.newKeyFile) = value;
+      } else if (arg == "--key" || arg == "--new-key" || arg == "--fetch" || arg == "--to") {
+        FileValue(options, arg) = value;
         if (value.empty()) result.error = std::string(arg) + " needs a file name";
       } else if (arg == "--netversion") {
         if (value == "1" || value == "2") {
@@ -70,10 +90,12 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
   }
   if (!options.newKeyFile.empty()) {
     bool alone = !options.listenPort && options.connectHost.empty() && options.files.empty() &&
-                 options.keyFile.empty();
+                 options.keyFile.empty() && options.fetchRemote.empty() && options.fetchTo.empty();
     if (!alone) result.error = "--new-key FILE writes a key and takes no other options";
   } else if (!options.help && !options.listenPort && options.connectHost.empty()) {
     result.error = "give --listen PORT, --connect HOST[:PORT] or both (see --help)";
+  } else if (!options.help) {
+    result.error = CheckFetch(options);
   }
   return result;
 }
@@ -81,6 +103,8 @@ PeerArguments ParsePeerArguments(std::span<const std::string_view> args) {
 std::string PeerUsage() {
   return "Usage: kelpie-peer [--listen PORT] [--connect HOST[:PORT]] [--netversion 1|2]\n"
          "                   [--key FILE] [FILE...]\n"
+         "       kelpie-peer --connect HOST[:PORT] --fetch REMOTE --to LOCAL\n"
+         "                   [--netversion 1|2] [--key FILE]\n"
          "       kelpie-peer --new-key FILE\n"
          "\n"
          "Kelpie without a window: plays the server role (--listen), the client role\n"
@@ -94,9 +118,16 @@ std::string PeerUsage() {
          "--key FILE turns on secure mode: both roles speak TLS 1.3 keyed with the key in\n"
          "FILE and talk only to peers holding the same key. --new-key FILE writes a fresh\n"
          "random key to FILE (which must not exist), readable by its owner only, and exits.\n"
-         "Runs until SIGINT or SIGTERM, then exits 0. A bad argument, a port in use, a\n"
-         "failed connection, an unreadable file or a key file that others can read gives\n"
-         "a one-line error on standard error and exit status 2.\n";
+         "--fetch REMOTE --to LOCAL brings LOCAL up to date with the server's file REMOTE\n"
+         "(its path as offered, or the name after its last slash when only one offered\n"
+         "path has it), fetching only what LOCAL lacks, replaces LOCAL atomically and\n"
+         "exits; a missing LOCAL is fetched whole. On a terminal it shows its progress on\n"
+         "standard error; it ends with a summary line. Exit status: 0 done, 2 bad\n"
+         "arguments, 3 cannot connect, 4 no such or an ambiguous REMOTE, 5 the peer\n"
+         "refused, 6 connection lost, 7 verification failed, 8 LOCAL not written.\n"
+         "Otherwise it runs until SIGINT or SIGTERM, then exits 0. A bad argument, a port\n"
+         "in use, a failed connection, an unreadable file or a key file that others can\n"
+         "read gives a one-line error on standard error and exit status 2.\n";
 }
 
 }  // namespace kelpie

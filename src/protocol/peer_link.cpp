@@ -28,6 +28,7 @@ void PeerHost::SendCheck(const CompareJob& job, int32_t start, int32_t len, int3
 
 void PeerHost::SendGet(const CompareJob& job, int32_t start, int32_t len) {
   ++requests_.gets;
+  requests_.getBytes += len;
   SendMessage(state_, JobConnection(state_, job), BuildBlockGet(job.fileId, start, len));
 }
 
@@ -50,6 +51,7 @@ void PeerHost::SendRangeChecks(const CompareJob& job, uint32_t batch,
 
 void PeerHost::SendRangeGet(const CompareJob& job, uint32_t request, int64_t offset, int64_t len) {
   ++requests_.gets;
+  requests_.getBytes += len;
   SendMessage(state_, JobConnection(state_, job),
               BuildV2Get({static_cast<uint32_t>(job.fileId), request, offset, len}));
 }

@@ -20,6 +20,7 @@ ConnectionId JobConnection(const PeerState& state, const CompareJob& job);
 struct RequestCounts {
   int64_t checks = 0;
   int64_t gets = 0;
+  int64_t getBytes = 0;  // bytes the Gets asked for
 };
 
 // The sending half of a protocol host: the engine's messages for a job, built

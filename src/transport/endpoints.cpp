@@ -241,6 +241,11 @@ bool Network::IsOpen(ConnectionId id) const {
   return connection != nullptr && !connection->gone;
 }
 
+bool Network::PeerClosed(ConnectionId id) const {
+  const Connection* connection = Find(id);
+  return connection == nullptr || connection->gone || connection->peerClosed;
+}
+
 void Network::FlushPending() {
   // Closed handlers may call back into this object, so give up only after the walk.
   std::vector<std::pair<ConnectionId, std::string>> failed;

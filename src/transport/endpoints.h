@@ -82,6 +82,9 @@ class Network {
   int32_t ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes);
   // True while id names a connection whose socket is still open.
   bool IsOpen(ConnectionId id) const;
+  // True once nothing more can arrive on id: its peer closed its end (seen
+  // by a poll or receive), the socket was given up, or id names nothing.
+  bool PeerClosed(ConnectionId id) const;
 
   // Secure mode from now on, with key; false when TLS cannot be set up or
   // connections are already open.
