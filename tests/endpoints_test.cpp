@@ -30,13 +30,13 @@ class EndpointsTest : public ::testing::Test {
     ASSERT_NE(server.ServerOpen(0), 0);
   }
 
-  test::RawClient Client() {
-    test::RawClient client = test::ConnectRawClient(server);
+  test::AdmittedClient Client() {
+    test::AdmittedClient client = test::ConnectRawClient(server);
     EXPECT_GT(client.id, 0);
     return client;
   }
 
-  void Write(const test::RawClient& client, const Bytes& bytes) {
+  void Write(const test::AdmittedClient& client, const Bytes& bytes) {
     ASSERT_TRUE(test::WriteAll(client.socket.get(), bytes));
     ASSERT_TRUE(test::WaitUntil(server, [&] { return server.ConnectionPoll(client.id) == 2; }));
   }
@@ -60,7 +60,7 @@ TEST_F(EndpointsTest, OpenListenerReportsItsPortAndNoEvent) {
 }
 
 TEST_F(EndpointsTest, ConnectIsReportedBeforeData) {
-  test::RawClient first = Client();
+  test::AdmittedClient first = Client();
   Write(first, {1, 2, 3});
   UniqueFd second = test::ConnectRaw(server.ServerPort());
   ASSERT_TRUE(test::WaitFor(test::ListenerFd(server), POLLIN));
@@ -74,8 +74,8 @@ TEST_F(EndpointsTest, ConnectIsReportedBeforeData) {
 }
 
 TEST_F(EndpointsTest, LowestSlotIsReportedUntilItHasNothingPending) {
-  test::RawClient first = Client();
-  test::RawClient second = Client();
+  test::AdmittedClient first = Client();
+  test::AdmittedClient second = Client();
   Write(second, {9});
   Write(first, {1, 2});
   for (int i = 0; i < 2; ++i) {
@@ -89,8 +89,8 @@ TEST_F(EndpointsTest, LowestSlotIsReportedUntilItHasNothingPending) {
 }
 
 TEST_F(EndpointsTest, DisconnectIsReportedOnceAndTheSlotIsReused) {
-  test::RawClient first = Client();
-  test::RawClient second = Client();
+  test::AdmittedClient first = Client();
+  test::AdmittedClient second = Client();
   first.socket.Reset();
   ASSERT_EQ(NextEvent(), EventDisconnected);
   EXPECT_EQ(server.ServerEventConnection(), first.id);
@@ -98,7 +98,7 @@ TEST_F(EndpointsTest, DisconnectIsReportedOnceAndTheSlotIsReused) {
   EXPECT_EQ(server.ClientCount(), 1);
   EXPECT_EQ(server.ServerPoll(), EventNone);
 
-  test::RawClient third = Client();
+  test::AdmittedClient third = Client();
   EXPECT_GT(third.id, second.id);  // ids are never reused
   Write(second, {1});
   Write(third, {2});
@@ -107,7 +107,7 @@ TEST_F(EndpointsTest, DisconnectIsReportedOnceAndTheSlotIsReused) {
 }
 
 TEST_F(EndpointsTest, ErrorOnPeekCountsAsDisconnect) {
-  test::RawClient client = Client();
+  test::AdmittedClient client = Client();
   linger reset{1, 0};  // close with a reset instead of an orderly end
   ASSERT_EQ(::setsockopt(client.socket.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset), 0);
   client.socket.Reset();
@@ -117,7 +117,7 @@ TEST_F(EndpointsTest, ErrorOnPeekCountsAsDisconnect) {
 }
 
 TEST_F(EndpointsTest, ConnectionBeyondTheTableIsClosedAtOnce) {
-  std::vector<test::RawClient> clients;
+  std::vector<test::AdmittedClient> clients;
   for (int32_t i = 0; i < kMaxClients; ++i) {
     clients.push_back(test::ConnectRawClient(server));
     ASSERT_GT(clients.back().id, 0) << i;
@@ -138,7 +138,7 @@ TEST_F(EndpointsTest, ConnectionBeyondTheTableIsClosedAtOnce) {
 }
 
 TEST_F(EndpointsTest, ServerCloseEndsEveryClientAndAllEvents) {
-  test::RawClient client = Client();
+  test::AdmittedClient client = Client();
   Write(client, {1});
   server.ServerClose();
   EXPECT_EQ(server.ServerPoll(), EventNone);
@@ -158,7 +158,7 @@ TEST_F(EndpointsTest, PortInUseCannotBeOpenedAgain) {
 }
 
 TEST_F(EndpointsTest, ConnectionCloseFreesTheSlotAndTheId) {
-  test::RawClient client = Client();
+  test::AdmittedClient client = Client();
   server.ConnectionClose(client.id);
   server.ConnectionClose(0);
   server.ConnectionClose(-3);
@@ -170,7 +170,7 @@ TEST_F(EndpointsTest, ConnectionCloseFreesTheSlotAndTheId) {
 }
 
 TEST_F(EndpointsTest, NetShutdownClosesListenerAndEveryConnection) {
-  test::RawClient client = Client();
+  test::AdmittedClient client = Client();
   test::RawListener listener;
   ConnectionId outgoing = server.ClientConnect("127.0.0.1", listener.port());
   ASSERT_GT(outgoing, 0);
@@ -274,7 +274,7 @@ TEST(Endpoints, SendToAGonePeerFailsWithoutKillingTheProcess) {
 }
 
 TEST_F(EndpointsTest, FailedSendToAClientIsStillReportedAsDisconnect) {
-  test::RawClient client = Client();
+  test::AdmittedClient client = Client();
   client.socket.Reset();
   Bytes chunk(1024, 7);
   ASSERT_TRUE(

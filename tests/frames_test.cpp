@@ -67,7 +67,7 @@ class FramesTest : public ::testing::Test {
 
   Network server;
   Frames frames{server};
-  test::RawClient client;
+  test::AdmittedClient client;
 };
 
 struct ReassemblyCase {
@@ -265,7 +265,7 @@ TEST_F(FramesTest, RecordDroppedOnCloseAndNeverRemade) {
 }
 
 TEST_F(FramesTest, ReceivedFrameIsSharedAndKeptUntilNextDelivery) {
-  test::RawClient other = test::ConnectRawClient(server);
+  test::AdmittedClient other = test::ConnectRawClient(server);
   ASSERT_GT(other.id, 0);
   Arrive(Frame(Text("first")));
   ASSERT_EQ(frames.ReceiveFrame(client.id), 5);

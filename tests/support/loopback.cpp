@@ -88,8 +88,8 @@ RawPair ConnectedPair() {
   return pair;
 }
 
-RawClient ConnectRawClient(Network& server) {
-  RawClient client;
+AdmittedClient ConnectRawClient(Network& server) {
+  AdmittedClient client;
   int listener = ListenerFd(server);
   client.socket = ConnectRaw(server.ServerPort());
   if (!client.socket.valid() || listener < 0 || !WaitFor(listener, POLLIN)) return client;

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "transport/endpoints.h"
 #include "common/unique_fd.h"
+#include "transport/endpoints.h"
 
 namespace kelpie::test {
 
@@ -47,15 +47,17 @@ struct RawPair {
 };
 RawPair ConnectedPair();
 
-// A raw client of a Network listener, with the id the server gave it.
-struct RawClient {
+// A raw client of a Network listener, with the id the server gave it. Not
+// named RawClient: test_peer.h has one, and two classes of one name in one
+// program break the one-definition rule (one's destructor replaces the other's).
+struct AdmittedClient {
   UniqueFd socket;
   ConnectionId id = 0;
 };
 // Connects a raw client and takes the server's EventConnected for it (one
 // ServerPoll, once the listener is readable, so no other event is consumed).
 // id is 0 when the server reported anything else.
-RawClient ConnectRawClient(Network& server);
+AdmittedClient ConnectRawClient(Network& server);
 
 // Writes every byte (blocking); false on error.
 bool WriteAll(int fd, std::span<const uint8_t> bytes);
