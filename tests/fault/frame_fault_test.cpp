@@ -33,7 +33,7 @@ TEST(FrameModuleFault, IsReportedAsTheFrameModuleAtASendFrameLine) {
     Network network;
     network.NetStartup();
     if (network.ServerOpen(0) == 0) return 2;
-    const test::RawClient client = test::ConnectRawClient(network);
+    const test::AdmittedClient client = test::ConnectRawClient(network);
     if (client.id == 0) return 3;
     Frames frames(network);
     void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
