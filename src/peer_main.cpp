@@ -1,48 +1,26 @@
 // Entry point of kelpie-peer, the program without a window.
-#include <signal.h>
-
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/fetch_command.h"
 #include "app/headless_window.h"
 #include "app/key_file.h"
 #include "app/peer_options.h"
 #include "app/peer_session.h"
 #include "app/program.h"
+#include "app/stop_signals.h"
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
-
-void RequestStop(int) {
-  stopRequested = 1;
-}
-
-// The window's events, with SIGINT and SIGTERM turned into a close request.
-class StopOnSignal : public kelpie::WindowEvents {
- public:
-  explicit StopOnSignal(kelpie::HeadlessWindow& window) : window_(window) {}
-  kelpie::WindowEvent PollEvent() override {
-    if (stopRequested) return {kelpie::WindowEventKind::Close, -1};
-    return window_.PollEvent();
-  }
-  void WaitIdle(const std::vector<pollfd>& fds, int timeoutMs) override {
-    if (!stopRequested) window_.WaitIdle(fds, timeoutMs);
-  }
-
- private:
-  kelpie::HeadlessWindow& window_;
-};
-
-void InstallStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
+// Process-level options, taken out before the session's own are read.
+constexpr std::string_view kStatsOption = "--stats";
+constexpr char kStatsUsage[] =
+    "--stats prints, on exit, how many main-loop passes ran and how long the\n"
+    "longest took.\n";
 
 void PrintLine(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -50,10 +28,20 @@ void PrintLine(std::string_view line) {
   std::fflush(stdout);
 }
 
+// What the main loop did, for benchmarks that look for anything holding it up.
+void PrintStats(const kelpie::PassStats& stats) {
+  const double longestMs = std::chrono::duration<double, std::milli>(stats.longest).count();
+  char line[128];
+  std::snprintf(line, sizeof line, "Longest main-loop pass: %.1f ms of %lld passes", longestMs,
+                static_cast<long long>(stats.passes));
+  PrintLine(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
+  const bool stats = std::erase(args, kStatsOption) > 0;
   kelpie::PeerArguments parsed = kelpie::ParsePeerArguments(args);
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "kelpie-peer: %s\n", parsed.error.c_str());
@@ -61,6 +49,7 @@ int main(int argc, char** argv) {
   }
   if (parsed.options.help) {
     std::fputs(kelpie::PeerUsage().c_str(), stdout);
+    std::fputs(kStatsUsage, stdout);
     return 0;
   }
   if (!parsed.options.newKeyFile.empty()) {
@@ -69,10 +58,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kelpie-peer: %s\n", error.c_str());
     return 2;
   }
-  InstallStopHandlers();
+  if (!parsed.options.fetchRemote.empty()) return kelpie::RunFetchCommand(parsed.options);
+  // SIGINT and SIGTERM end the main loop after the pass under way.
+  kelpie::CatchStopSignals();
   kelpie::HeadlessWindow window;
-  StopOnSignal events(window);
-  kelpie::Program program(window, events);
+  kelpie::Program program(window, window);
   program.host.SetLogSink(PrintLine);
   std::string error = kelpie::StartPeerSession(program, window, parsed.options);
   if (!error.empty()) {
@@ -85,5 +75,6 @@ int main(int argc, char** argv) {
   }
   program.MainLoop();
   program.Cleanup();
+  if (stats) PrintStats(program.passStats);
   return 0;
 }

@@ -3,8 +3,10 @@
 // well-behaved clients go on undisturbed.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 
+#include "app/stop_signals.h"
 #include "protocol/messages.h"
 #include "support/temp_dir.h"
 #include "support/test_peer.h"
@@ -150,6 +152,69 @@ TEST_F(HostileClient, OutOfRangeGetsAreNeverServedBeyondTheFile) {
   }
 }
 
+// With no time to spare in a pass, each connection gets one message a pass:
+// what a pass leaves is taken next pass without new bytes, and a client that
+// keeps sending does not keep another one waiting.
+TEST_F(HostileClient, APassLeavesTheRestForTheNextAndServesEveryClientInTurn) {
+  server.program.passMessageTime = {};
+  RawClient other(port);
+  ASSERT_TRUE(
+      RunUntil({&server}, [&] { return server.program.state.tables.Clients.Count() == 2; }));
+  const std::vector<uint8_t> get = BuildFileListGet();
+  for (int i = 0; i < 20; ++i)
+    raw->SendFrame(get);
+  other.SendFrame(get);
+  ASSERT_TRUE(RunUntil({&server}, [&] { return server.CountLogged(Line("'FileList_Get'")) > 0; }));
+  const std::string theirs = "Client(" +
+                             std::to_string(server.program.state.tables.Clients.At(1)->connection) +
+                             "): 'FileList_Get'";
+  ASSERT_TRUE(RunUntil({&server}, [&] { return server.Logged(theirs); }));
+  const auto ours = [&] { return server.CountLogged(Line("'FileList_Get'")); };
+  EXPECT_LE(ours(), 5);
+  for (int handled = ours(); handled < 20; ++handled) {
+    server.program.Pass();
+    EXPECT_EQ(ours(), handled + 1);
+  }
+}
+
+// A check that a byte-by-byte search would spend hours on (zeros with random
+// islands, StartLong 0, an MD5 of nothing) is answered, -1, and the server
+// goes on greeting new clients.
+TEST(HostileCheck, IsAnsweredWithinItsBoundAndOthersAreGreeted) {
+  TempDir dir;
+  std::vector<uint8_t> sparse(size_t{2} << 20, 0);
+  for (size_t at = 4096; at + 512 < sparse.size(); at += 65536) {
+    const std::vector<uint8_t> island = RandomBytes(512, static_cast<uint32_t>(at));
+    std::copy(island.begin(), island.end(), sparse.begin() + static_cast<int64_t>(at));
+  }
+  const std::string path = dir.Write("sparse.bin", sparse);
+  TestPeer server;
+  const int port = server.Listen();
+  server.Offer(path);
+  RawClient hostile(port);
+  hostile.SendFrame(BuildCompareStart(path));
+  int32_t fileId = 0;
+  ASSERT_TRUE(RunUntil({&server}, [&] {
+    for (const auto& frame : hostile.Frames()) {
+      if (auto ok = ReadOk(frame); ok && ok->acknowledged == CmdCompare_Start) fileId = ok->value;
+    }
+    return fileId != 0;
+  }));
+  hostile.SendFrame(BuildBlockCheck(fileId, 0, 524288, 0, std::string(32, 'e')));
+  RawClient late(port);
+  std::optional<AnswerCheckMessage> answer;
+  bool greeted = false;
+  ASSERT_TRUE(RunUntil({&server}, [&] {
+    for (const auto& frame : hostile.Frames()) {
+      if (MessageCommand(frame) == CmdCompare_BlockAnswer) answer = ReadAnswerCheck(frame);
+    }
+    for (const auto& frame : late.Frames())
+      greeted = greeted || MessageCommand(frame) == CmdHello;
+    return answer && greeted;
+  }));
+  EXPECT_EQ(answer->position, -1);
+}
+
 TEST_F(HostileClient, AnswersForJobsItDoesNotOwnChangeNothing) {
   TempDir other;
   TestPeer honest;
@@ -244,6 +309,19 @@ TEST_F(ScriptedResponder, AStaleGetAnswerIsNotStoredAtTheWrongPlace) {
   });
   ASSERT_TRUE(RunUntil({&server}, [&] { return server.Logged("Syncronison complete!"); }));
   EXPECT_EQ(test::ReadFileBytes(saved), peerBytes);
+}
+
+// SIGTERM (as SIGINT) closes the program as closing the window does: the
+// pass under way ends the loop. Last, as the signal stays caught for the
+// rest of the process.
+TEST(StopSignals, EndTheMainLoop) {
+  CatchStopSignals();
+  TestPeer peer;
+  peer.program.Pass();
+  EXPECT_EQ(peer.program.QuitRequested, 0);
+  ::raise(SIGTERM);
+  peer.program.Pass();
+  EXPECT_EQ(peer.program.QuitRequested, 1);
 }
 
 }  // namespace

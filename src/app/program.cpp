@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include <algorithm>
+
+#include "app/stop_signals.h"
 #include "compare/engine.h"
 #include "protocol/client_handler.h"
 #include "protocol/prepared_responders.h"
@@ -12,6 +15,10 @@ Program::Program(Window& window_, WindowEvents& events_) : window(window_), even
 }
 
 void Program::Pass() {
+  const auto began = std::chrono::steady_clock::now();
+  state.passDeadline = began + passMessageTime;
+  // A caught SIGINT or SIGTERM closes the program as the window would.
+  if (StopSignalled()) QuitRequested = 1;
   WindowEvent event = events.PollEvent();
   switch (event.kind) {
     case WindowEventKind::Control:
@@ -23,9 +30,10 @@ void Program::Pass() {
       QuitRequested = 1;
       break;
     case WindowEventKind::None:
-      if (!HasLocalWork()) {
+      if (!HasLocalWork() && QuitRequested == 0) {
         std::vector<pollfd> fds;
         state.network.AppendPollFds(fds);
+        if (StopSignalDescriptor() >= 0) fds.push_back({StopSignalDescriptor(), POLLIN, 0});
         events.WaitIdle(fds, kIdleWaitMs);
       }
       break;
@@ -37,6 +45,8 @@ void Program::Pass() {
   if (state.ServerConnection != 0) ClientStep(state, host);
   AnswerPreparedResponders(state, host);
   RunComparisons(state.tables, host);
+  ++passStats.passes;
+  passStats.longest = std::max(passStats.longest, std::chrono::steady_clock::now() - began);
 }
 
 void Program::MainLoop() {
@@ -60,8 +70,10 @@ void Program::ApplyEnablingRule() {
 }
 
 // A synchronising job copies found ranges without waiting for the network,
-// so a pass with such work does not sleep.
+// and messages left by the last pass are already read, so a pass with such
+// work does not sleep.
 bool Program::HasLocalWork() const {
+  if (!state.unfinishedInput.empty()) return true;
   for (const CompareJob& job : state.tables.CompareJobs) {
     if (job.state == kSynchronising) return true;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "app/display_host.h"
@@ -11,6 +12,16 @@ namespace kelpie {
 
 // Idle wait of one main-loop pass when nothing is waiting.
 inline constexpr int kIdleWaitMs = 10;
+// How long one pass takes messages before leaving the rest for the next
+// pass; a message itself is bounded too, so a pass stays well under 100 ms.
+inline constexpr std::chrono::milliseconds kPassMessageTime{20};
+
+// How long the main loop's passes took, so that a program can say at its
+// end whether anything held the loop up.
+struct PassStats {
+  int64_t passes = 0;
+  std::chrono::steady_clock::duration longest{};
+};
 
 // One running program: its state, its host and its window. Two programs can
 // run in one process, each stepped by its own passes.
@@ -36,6 +47,9 @@ class Program {
   PeerState state;
   DisplayHost host{state, window};
   int32_t QuitRequested = 0;
+  PassStats passStats;
+  // Tests shorten it to take one message per connection and pass.
+  std::chrono::steady_clock::duration passMessageTime = kPassMessageTime;
 
  private:
   void ApplyEnablingRule();

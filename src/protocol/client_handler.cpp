@@ -3,6 +3,7 @@
 #include <string>
 
 #include "protocol/message_handler.h"
+#include "protocol/message_turns.h"
 
 namespace kelpie {
 
@@ -11,10 +12,10 @@ void ClientStep(PeerState& state, ProtocolHost& host) {
   if (std::string refusal = state.network.TakeRefusal(server); !refusal.empty()) {
     host.AddLog("Server: refused: " + refusal);
   }
-  if (state.network.ConnectionPoll(server) == 0) return;
-  while (state.frames.ReceiveFrame(server) != 0) {
-    HandleServerMessage(state, host, state.frames.ReceivedFrame());
-  }
+  if (!HasMessagesWaiting(state, server)) return;
+  TakeMessages(state, server, [&](std::span<const uint8_t> payload) {
+    HandleServerMessage(state, host, payload);
+  });
 }
 
 void HandleServerMessage(PeerState& state, ProtocolHost& host, std::span<const uint8_t> payload) {

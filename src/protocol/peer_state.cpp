@@ -18,6 +18,7 @@ int32_t PeerState::ConnectionVersion(ConnectionId connection) const {
 
 void PeerState::Forget(ConnectionId connection) {
   version2Connections.erase(connection);
+  unfinishedInput.erase(connection);
 }
 
 }  // namespace kelpie

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <set>
 
@@ -24,6 +25,14 @@ struct PeerState {
   int32_t NetVersion = 2;
   // Connections on which both sides have said they speak version 2.
   std::set<ConnectionId> version2Connections;
+  // When the main-loop pass under way stops taking messages (message_turns.h),
+  // and the connections whose messages it left for the next pass.
+  std::chrono::steady_clock::time_point passDeadline = std::chrono::steady_clock::time_point::max();
+  std::set<ConnectionId> unfinishedInput;
+  // The client whose turn it is to be served first among those waiting.
+  ConnectionId nextClientTurn = 0;
+
+  bool PassTimeLeft() const { return std::chrono::steady_clock::now() < passDeadline; }
 
   // The protocol version in use on a connection: 2 or 1.
   int32_t ConnectionVersion(ConnectionId connection) const;

@@ -1,9 +1,12 @@
 #include "protocol/server_handler.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "protocol/file_lists.h"
 #include "protocol/message_handler.h"
+#include "protocol/message_turns.h"
 #include "protocol/messages.h"
 #include "protocol/peer_link.h"
 
@@ -15,9 +18,33 @@ std::string ClientName(ConnectionId id) {
 }
 
 void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
-  while (state.frames.ReceiveFrame(id) != 0) {
-    HandleClientMessage(state, host, id, state.frames.ReceivedFrame());
+  TakeMessages(state, id, [&](std::span<const uint8_t> payload) {
+    HandleClientMessage(state, host, id, payload);
+  });
+}
+
+// The endpoint reports the first client with bytes waiting, so a client that
+// keeps sending would be the only one served. The other clients with
+// messages waiting get their turns too, in order from where the last pass
+// stopped: at least one client a pass, more while the pass has time.
+void ServeWaitingClients(PeerState& state, ProtocolHost& host, ConnectionId served) {
+  std::vector<ConnectionId> order;
+  for (const ClientEntry& client : state.tables.Clients)
+    order.push_back(client.connection);
+  std::sort(order.begin(), order.end());
+  const auto first = std::lower_bound(order.begin(), order.end(), state.nextClientTurn);
+  std::rotate(order.begin(), first, order.end());
+  bool servedOne = false;
+  for (const ConnectionId id : order) {
+    if (id == served || !HasMessagesWaiting(state, id)) continue;
+    if (servedOne && !state.PassTimeLeft()) {
+      state.nextClientTurn = id;
+      return;
+    }
+    OnData(state, host, id);
+    servedOne = true;
   }
+  state.nextClientTurn = 0;
 }
 
 }  // namespace
@@ -70,17 +97,22 @@ void ServerStep(PeerState& state, ProtocolHost& host) {
   ConnectionId id = state.network.ServerEventConnection();
   switch (event) {
     case EventConnected:
-      return AdmitClient(state, host, id);
+      AdmitClient(state, host, id);
+      break;
     case EventData:
-      return OnData(state, host, id);
+      OnData(state, host, id);
+      break;
     case EventDisconnected:
-      return ForgetClient(state, host, id);
+      ForgetClient(state, host, id);
+      break;
     case EventRefused:
       // Never admitted, so there is nothing to forget.
-      return host.AddLog(ClientName(id) + ": refused: " + state.network.TakeRefusal(id));
+      host.AddLog(ClientName(id) + ": refused: " + state.network.TakeRefusal(id));
+      break;
     default:
-      return;
+      break;
   }
+  ServeWaitingClients(state, host, event == EventData ? id : 0);
 }
 
 }  // namespace kelpie

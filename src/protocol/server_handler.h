@@ -9,8 +9,9 @@
 namespace kelpie {
 
 // One step of the server role: takes one endpoint event and acts on it
-// (admits a client, handles every whole message a client has sent, or
-// forgets a client that went away).
+// (admits a client, handles the whole messages a client has sent, or
+// forgets a client that went away), then serves the other clients with
+// messages waiting, while the pass has time (message_turns.h).
 void ServerStep(PeerState& state, ProtocolHost& host);
 
 // What ServerStep does on each event, for a caller that has the event
