@@ -13,5 +13,7 @@ bool WriteSparseEditsPair(const PairRequest& request);
 bool WriteSwapPair(const PairRequest& request);
 bool WriteMovedPair(const PairRequest& request);
 bool WriteTarPair(const PairRequest& request);
+bool WriteZerosPair(const PairRequest& request);
+bool WritePeriodicPair(const PairRequest& request);
 
 }  // namespace kelpie::bench
