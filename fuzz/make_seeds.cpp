@@ -165,8 +165,10 @@ class Script {
 // What a peer says of the mixed sample to compare with it: its fingerprints
 // and the checks of its first and second half.
 struct Peer {
-  Bytes data = ReadFile(Samples().mixed);
-  std::string path = Samples().mixed;
+  explicit Peer(bool server) : path(Samples(server).mixed) {}
+
+  std::string path;  // where the target's program finds the sample
+  Bytes data = ReadFile(path);
   std::string md5 = RangeFingerprint(data);
   int32_t size = static_cast<int32_t>(data.size());
 
@@ -187,7 +189,7 @@ struct Peer {
 // This side answers the peer's comparison of the mixed sample: it accepts,
 // answers checks and serves its bytes, until the peer stops.
 Script Responder(uint8_t setup, bool server, bool version2) {
-  const Peer peer;
+  const Peer peer(server);
   const int32_t fileId = kFirstFileId;  // the mixed sample, offered first
   Script script(setup);
   // Version 2 holds once the server has answered the client's Hello with 2.
@@ -216,7 +218,7 @@ Script Responder(uint8_t setup, bool server, bool version2) {
 // the range's own offset; a second-version one accepts, says every top
 // range is found where it is, then serves nothing more.
 Script Initiator(uint8_t setup, bool server, bool version2) {
-  const Peer peer;
+  const Peer peer(server);
   const std::string remotePath = "/peer/mixed.bin";
   Script script(setup);
   if (server) {

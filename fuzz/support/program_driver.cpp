@@ -43,7 +43,8 @@ ProgramDriver::ProgramDriver(bool serverRole, uint8_t setup) : serverRole_(serve
   }
   // Any command applies the enabling rule, which opens "Add File to List".
   Use(kJobList);
-  const SampleFiles& samples = Samples();
+  const SampleFiles& samples = Samples(serverRole_);
+  ClearLeftovers(samples);
   for (const std::string* path : {&samples.mixed, &samples.empty, &samples.small}) {
     window_.Click(kAddFileButton);
     window_.QueueOpenFileAnswer(*path);
@@ -97,7 +98,7 @@ void ProgramDriver::Step(InputReader& input) {
       return;
     case kJobButton: {
       Select(kJobList, input.U8());
-      if (input.U8() % 2 == 1) window_.QueueSaveFileAnswer(Samples().saveAs);
+      if (input.U8() % 2 == 1) window_.QueueSaveFileAnswer(Samples(serverRole_).saveAs);
       Use(kSyncButton);
       return;
     }
@@ -138,7 +139,7 @@ void ProgramDriver::Deliver(uint8_t sender, std::span<const uint8_t> payload) {
 }
 
 void ProgramDriver::Offer(uint8_t which) {
-  const SampleFiles& samples = Samples();
+  const SampleFiles& samples = Samples(serverRole_);
   const std::string* paths[] = {&samples.mixed, &samples.empty, &samples.small, &samples.missing};
   if (!window_.Click(kAddFileButton)) return;
   window_.QueueOpenFileAnswer(*paths[which % std::size(paths)]);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <vector>
 
+#include "compare/partial_file.h"
 #include "support/require.h"
 
 namespace kelpie::fuzz {
@@ -60,9 +61,10 @@ void Provide(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // Makes the samples; the saved file, this process's own, goes at exit.
 struct Made {
-  Made() {
+  explicit Made(const char* role) {
+    const std::string folder = std::string(kFolder) + "/" + role;
     ::mkdir(kFolder, 0700);
-    const std::string folder = kFolder;
+    ::mkdir(folder.c_str(), 0700);
     files = {folder + "/mixed.bin", folder + "/empty.bin", folder + "/small.txt",
              folder + "/missing.bin", folder + "/saved-" + std::to_string(::getpid())};
     Provide(files.mixed, Mixed());
@@ -75,9 +77,15 @@ struct Made {
 
 }  // namespace
 
-const SampleFiles& Samples() {
-  static const Made made;
-  return made.files;
+const SampleFiles& Samples(bool serverRole) {
+  static const Made server("server");
+  static const Made client("client");
+  return serverRole ? server.files : client.files;
+}
+
+void ClearLeftovers(const SampleFiles& samples) {
+  for (const std::string* path : {&samples.mixed, &samples.empty, &samples.small})
+    std::remove(PartialPathFor(*path).c_str());
 }
 
 }  // namespace kelpie::fuzz
