@@ -103,7 +103,8 @@ std::string WriteNewKeyFile(const std::string& path) {
 
 KeyFileResult ReadKeyFile(const std::string& path) {
   KeyFileResult result;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO in the key's place must not hang the program here.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
     result.error = Failure("cannot read key file", path);
