@@ -53,9 +53,10 @@ constexpr int64_t kMergedEntryCost = 1;
 constexpr int64_t kNearby = 1024;
 // Four-byte groups of a found window whose buckets are compared for the rarest.
 constexpr int64_t kSampledGroups = 64;
-// A search whose candidates would cost this many times its budget to hash is
-// not started.
+// A search whose remaining candidates would cost this many times its budget
+// to hash is given up, looked at every so many candidates.
 constexpr int64_t kHopelessFactor = 4;
+constexpr int64_t kCandidatesPerLook = 32;
 // Bytes scanned between two looks at the budget.
 constexpr int64_t kScanStride = int64_t{1} << 20;
 
@@ -127,7 +128,7 @@ struct RangeSearch::State {
   int64_t ScanFourBytes(int64_t from, int64_t last, uint32_t value, SearchBudget& budget);
   int64_t WalkBucket(WindowSieve& sieve, int64_t from, int64_t last, uint32_t value,
                      SearchBudget& budget) const;
-  bool Hopeless(int64_t len, int64_t from, int64_t last, uint32_t value,
+  bool Hopeless(const WindowSieve& sieve, int64_t seen, int64_t from, int64_t last, uint32_t value,
                 const SearchBudget& budget) const;
   void AskForIndex();
   void RememberShift(int64_t shift);
@@ -262,14 +263,17 @@ int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t from, int64_
   // SIMD compare: buckets holding more than a small share of the offsets
   // (long runs, common words) are cheaper to scan for.
   if (index && index->Bucket(value).size() < data.size() / kScannedBytesPerBucketEntry) {
-    if (sieve.hashes() && Hopeless(sieve.len(), from, last, value, budget)) return kOutOfBudget;
     return WalkBucket(sieve, from, last, value, budget);
   }
   const int64_t first = from;
   int64_t found = -1;
-  while (true) {
+  for (int64_t seen = 1;; ++seen) {
     found = ScanFourBytes(from, last, value, budget);
     if (found < 0) break;
+    if (Hopeless(sieve, seen, found, last, value, budget)) {
+      found = kOutOfBudget;
+      break;
+    }
     const WindowSieve::Verdict verdict = sieve.Check(found);
     if (verdict.outcome == WindowSieve::Outcome::kMatch) break;
     if (verdict.outcome == WindowSieve::Outcome::kOutOfBudget) {
@@ -284,16 +288,21 @@ int64_t RangeSearch::State::FirstWanted(WindowSieve& sieve, int64_t from, int64_
   return found;
 }
 
-// Whether hashing the bucket's candidates in [from, last] would cost several
-// times what is left: such a search (common words in text, say) is not
-// started, since it would spend its whole bound for nothing but a -1.
-bool RangeSearch::State::Hopeless(int64_t len, int64_t from, int64_t last, uint32_t value,
-                                  const SearchBudget& budget) const {
+// Whether hashing what is left of the candidates in [from, last], at the
+// share of them the sieve has had to hash so far, would cost several times
+// the budget left: such a search (common words in text, record headers) is
+// given up at once rather than after spending its whole bound on a -1.
+// Looked at every so many candidates, with the index to count them.
+bool RangeSearch::State::Hopeless(const WindowSieve& sieve, int64_t seen, int64_t from,
+                                  int64_t last, uint32_t value, const SearchBudget& budget) const {
+  if (!index || !sieve.hashes() || seen % kCandidatesPerLook != 0) return false;
   const std::span<const uint32_t> bucket = index->Bucket(value);
   const auto begin = std::lower_bound(bucket.begin(), bucket.end(), static_cast<uint64_t>(from));
   const auto end = std::upper_bound(begin, bucket.end(), static_cast<uint64_t>(last));
-  const auto candidates = static_cast<int64_t>(end - begin);
-  return candidates > kHopelessFactor * budget.left() / SearchBudget::HashCost(len);
+  const double share = static_cast<double>(sieve.hashed()) / static_cast<double>(seen);
+  const double cost = static_cast<double>(end - begin) * share *
+                      static_cast<double>(SearchBudget::HashCost(sieve.len()));
+  return cost > static_cast<double>(kHopelessFactor * budget.left());
 }
 
 // The lowest offset in [from, last] whose four bytes read as value; -1 when
@@ -316,13 +325,14 @@ int64_t RangeSearch::State::WalkBucket(WindowSieve& sieve, int64_t from, int64_t
                                        uint32_t value, SearchBudget& budget) const {
   const std::span<const uint32_t> bucket = index->Bucket(value);
   auto it = std::lower_bound(bucket.begin(), bucket.end(), static_cast<uint64_t>(from));
-  while (it != bucket.end() && *it <= last) {
+  for (int64_t seen = 1; it != bucket.end() && *it <= last; ++seen) {
     if (!budget.Take(kBucketEntryCost)) return kOutOfBudget;
     const int64_t candidate = *it;
     if (LoadFourBytes(data.data() + candidate) != value) {
       ++it;
       continue;
     }
+    if (Hopeless(sieve, seen, candidate, last, value, budget)) return kOutOfBudget;
     const WindowSieve::Verdict verdict = sieve.Check(candidate);
     if (verdict.outcome == WindowSieve::Outcome::kMatch) return candidate;
     if (verdict.outcome == WindowSieve::Outcome::kOutOfBudget) return kOutOfBudget;
