@@ -6,9 +6,9 @@
 namespace kelpie {
 
 // Version-2 responder jobs whose file is still being hashed and indexed
-// beside the main loop: sends, once per main-loop pass, the acceptances and
-// the answers to waiting checks that have become ready, and shows the others'
-// progress.
+// beside the main loop: sends, once per main-loop pass, the acceptances that
+// have become ready and, while the pass has time, the answers to the checks
+// that waited for them, and shows the others' progress.
 void AnswerPreparedResponders(PeerState& state, ProtocolHost& host);
 
 }  // namespace kelpie

@@ -109,8 +109,11 @@ void OnCheck(MessageContext& c) {
 }
 
 // One pass over a preparing job: what became ready goes out, the acceptance
-// first; until everything is, the job's bar shows how far the work got.
-void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job) {
+// first, then the waiting checks while the pass has time (answering every
+// job's checks at once, as the file becomes ready for all of them together,
+// would hold the loop); until everything is out, the job's bar shows how
+// far the work got. answered: whether this pass has answered a batch yet.
+void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, bool& answered) {
   LoadedFile& file = *job.loaded;
   if (job.acceptancePending) {
     if (const WholeFileHash* hash = file.ReadySha256()) {
@@ -129,15 +132,18 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job) {
     }
     return;
   }
-  job.preparing = false;
-  job.position = 0;
-  host.UpdateJobList(kRepaintJobList);
-  while (!job.waitingChecks.empty()) {
+  if (job.waitingChecks.empty()) {
+    job.position = 0;
+    host.UpdateJobList(kRepaintJobList);
+  }
+  while (!job.waitingChecks.empty() && (!answered || state.PassTimeLeft())) {
     const WaitingChecks waiting = std::move(job.waitingChecks.front());
     job.waitingChecks.pop_front();
+    job.waitingRanges -= waiting.ranges.size();
     AnswerChecks(state, host, job, waiting.batch, waiting.ranges);
+    answered = true;
   }
-  job.waitingRanges = 0;
+  job.preparing = !job.waitingChecks.empty();
 }
 
 // Runs of zeros at least this long go as zero pieces, not as bytes.
@@ -245,8 +251,9 @@ void OnData(MessageContext& c) {
 }  // namespace
 
 void AnswerPreparedResponders(PeerState& state, ProtocolHost& host) {
+  bool answered = false;
   WalkTable(state.tables.CompareJobs, [&](CompareJob& job) {
-    if (job.preparing && job.loaded) StepPreparingJob(state, host, job);
+    if (job.preparing && job.loaded) StepPreparingJob(state, host, job, answered);
   });
 }
 
