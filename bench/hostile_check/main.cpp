@@ -16,11 +16,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "../corpus/rng.h"
 #include "../corpus/sparse_image.h"
+#include "../kelpie-bench/pass_stats.h"
 #include "../kelpie-bench/peer_process.h"
 #include "protocol/messages.h"
 #include "raw_link.h"
@@ -79,15 +79,6 @@ double TimeHello(int port) {
   return MsSince(start);
 }
 
-std::string LongestPassLine(const std::string& logPath) {
-  std::ifstream log(logPath);
-  std::string found;
-  for (std::string line; std::getline(log, line);) {
-    if (line.rfind("Longest main-loop pass", 0) == 0) found = line;
-  }
-  return found;
-}
-
 bool Parse(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -144,7 +135,9 @@ int Run(const Options& o, const std::string& work) {
   line += ",\"flood_answered_before_exit\":" + std::to_string(answered);
   line += ",\"sigterm_exit_ms\":" + Ms(exitMs);
   line += ",\"server_peak_rss_kib\":" + std::to_string(peakKib);
-  line += ",\"server_stats\":\"" + LongestPassLine(work + "/peer.log") + "\"}";
+  const LongestPass longest = ReadLongestPass(work + "/peer.log");
+  line += ",\"server_longest_pass_ms\":" + Ms(longest.ms);
+  line += ",\"server_longest_pass_cpu_ms\":" + Ms(longest.cpuMs) + "}";
   std::printf("%s\n", line.c_str());
   return answerMs >= 0 && helloDuringCheck >= 0 && helloDuringFlood >= 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "client_crowd.h"
 
+#include <algorithm>
+
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
@@ -9,7 +11,13 @@ namespace kelpie::bench {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 enum class Stage { Listing, Choosing, Ready, Comparing, ChoosingJob, Synchronising, Done, Failed };
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
 
 // The window's events, with the idle wait handed to the crowd: the program's
 // sockets join the one wait on all of them.
@@ -34,8 +42,14 @@ struct CrowdMember {
   CrowdMember(const ClientCrowd::Client& client, std::vector<pollfd>& fds)
       : paths(client), events(window, fds) {
     program.host.SetLogSink([this](std::string_view line) {
-      if (line == "Comparison finished!") compared = true;
-      if (line == "Syncronison complete!") saved = true;
+      if (line == "Comparison finished!" && !compared) {
+        compared = true;
+        comparedAt = Clock::now();
+      }
+      if (line == "Syncronison complete!" && !saved) {
+        saved = true;
+        savedAt = Clock::now();
+      }
     });
   }
 
@@ -59,6 +73,7 @@ struct CrowdMember {
         return;
       case Stage::ChoosingJob:
         if (window.HasPendingEvents()) return;
+        syncClickedAt = Clock::now();
         stage = window.Click(kSyncButton) ? Stage::Synchronising : Stage::Failed;
         return;
       case Stage::Synchronising:
@@ -80,6 +95,7 @@ struct CrowdMember {
   Stage stage = Stage::Listing;
   bool compared = false;
   bool saved = false;
+  Clock::time_point compareClickedAt, comparedAt, syncClickedAt, savedAt;
 };
 
 ClientCrowd::ClientCrowd(int port, int netVersion, const std::string& keyFile,
@@ -137,9 +153,35 @@ std::string ClientCrowd::Prepare(std::chrono::steady_clock::time_point deadline)
 }
 
 std::string ClientCrowd::CompareAndSave(std::chrono::steady_clock::time_point deadline) {
-  for (auto& member : members_)
+  for (auto& member : members_) {
+    // Only the passes from here on: the offers before are the start-up.
+    member->program.passStats = {};
+    member->compareClickedAt = Clock::now();
     member->stage = member->window.Click(kCompareButton) ? Stage::Comparing : Stage::Failed;
+  }
   return RunUntilSettled(deadline);
+}
+
+std::vector<ClientCrowd::Times> ClientCrowd::ClientTimes() const {
+  std::vector<Times> times;
+  for (const auto& member : members_) {
+    Times t;
+    if (member->compared) t.compareSeconds = Seconds(member->compareClickedAt, member->comparedAt);
+    if (member->saved) t.syncSeconds = Seconds(member->syncClickedAt, member->savedAt);
+    times.push_back(t);
+  }
+  return times;
+}
+
+PassStats ClientCrowd::LongestPass() const {
+  PassStats longest;
+  for (const auto& member : members_) {
+    const PassStats& stats = member->program.passStats;
+    longest.passes += stats.passes;
+    longest.longest = std::max(longest.longest, stats.longest);
+    longest.longestWork = std::max(longest.longestWork, stats.longestWork);
+  }
+  return longest;
 }
 
 }  // namespace kelpie::bench

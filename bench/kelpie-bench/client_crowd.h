@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/program.h"
+
 namespace kelpie::bench {
 
 struct CrowdMember;
@@ -36,6 +38,16 @@ class ClientCrowd {
   // Compare, then Syncronize and the save, each client as soon as it can.
   // "" when every client saved, else why not.
   std::string CompareAndSave(std::chrono::steady_clock::time_point deadline);
+
+  // After CompareAndSave: each client's seconds from its Compare click to the
+  // end of the comparison and from its Syncronize click to the save (-1 when
+  // it did not get there), and the longest main-loop pass any client took.
+  struct Times {
+    double compareSeconds = -1;
+    double syncSeconds = -1;
+  };
+  std::vector<Times> ClientTimes() const;
+  PassStats LongestPass() const;
 
  private:
   // One pass of every client, then one wait on all sockets when none has

@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "client_crowd.h"
 #include "delay_route.h"
+#include "pass_stats.h"
 #include "peer_process.h"
 #include "report.h"
 #include "run_child.h"
@@ -37,6 +39,43 @@ bool ReadByte(int fd, char& byte) {
 void Tell(int fd, bool ok) {
   char byte = ok ? '1' : '0';
   while (::write(fd, &byte, 1) < 0 && errno == EINTR) {
+  }
+}
+
+// Then, in text: its clients' longest main-loop pass in milliseconds, on the
+// clock and of processor time, and each client's compare and sync seconds.
+void TellTimes(int fd, const ClientCrowd& crowd) {
+  using Ms = std::chrono::duration<double, std::milli>;
+  const PassStats longest = crowd.LongestPass();
+  std::string text = std::to_string(Ms(longest.longest).count()) + " " +
+                     std::to_string(Ms(longest.longestWork).count());
+  for (const ClientCrowd::Times& t : crowd.ClientTimes())
+    text += " " + std::to_string(t.compareSeconds) + " " + std::to_string(t.syncSeconds);
+  for (size_t sent = 0; sent < text.size();) {
+    ssize_t n = ::write(fd, text.data() + sent, text.size() - sent);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+// Reads what TellTimes wrote, up to the end of the pipe.
+void ReadTimes(int fd, ClientsResult& result) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  }
+  std::istringstream in(text);
+  double longest = -1, longestCpu = -1, compare = -1, sync = -1;
+  if (in >> longest >> longestCpu) {
+    result.clientLongestPassMs = std::max(result.clientLongestPassMs, longest);
+    result.clientLongestPassCpuMs = std::max(result.clientLongestPassCpuMs, longestCpu);
+  }
+  while (in >> compare >> sync) {
+    result.compareSeconds.push_back(compare);
+    result.syncSeconds.push_back(sync);
   }
 }
 
@@ -64,6 +103,7 @@ struct Crowds {
   ReadByte(go, byte);  // end of file: go
   if (error.empty()) error = crowd.CompareAndSave(Clock::now() + timeout);
   Tell(reply, error.empty());
+  TellTimes(reply, crowd);
   if (!error.empty()) std::fprintf(stderr, "kelpie-bench: clients: %s\n", error.c_str());
   ::_exit(error.empty() ? 0 : 1);
 }
@@ -118,6 +158,8 @@ void RunCrowds(Crowds& crowds, ClientsResult& result) {
   crowds.go[1] = -1;
   if (!Gather(crowds) && result.error.empty()) result.error = "not every client saved";
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (int fd : crowds.replies)
+    ReadTimes(fd, result);
   if (StopRequested()) result.error = "stopped";
 }
 
@@ -176,8 +218,8 @@ bool RunClients(const Options& o, int64_t size, const std::string& work) {
   route.rttMs = o.rttMs;
   route.proxyProgram = KELPIE_DELAY_PROXY_PROGRAM;
   std::vector<std::string> args = KeyArgs(o.keyFile);
-  args.insert(args.end(),
-              {"--listen", "0", "--netversion", std::to_string(o.netVersion), serverPath});
+  args.insert(args.end(), {"--listen", "0", "--stats", "--netversion", std::to_string(o.netVersion),
+                           serverPath});
   PeerProcess server(KELPIE_PEER_PROGRAM, args, work + "/server.log");
   std::unique_ptr<PeerProcess> proxy;
   int port = server.WaitForListeningPort(60);
@@ -194,6 +236,9 @@ bool RunClients(const Options& o, int64_t size, const std::string& work) {
   EndCrowds(crowds, !started);
   result.serverPeakKb = server.Stop();
   result.serverPeakAnonKb = server.PeakAnonKib();
+  const LongestPass longest = ReadLongestPass(work + "/server.log");
+  result.serverLongestPassMs = longest.ms;
+  result.serverLongestPassCpuMs = longest.cpuMs;
   for (const ClientCrowd::Client& client : clients) {
     result.matched += SameContent(client.savePath, serverPath);
     std::filesystem::remove(client.savePath);

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kelpie::bench {
@@ -18,6 +19,17 @@ std::string Seconds(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", value);
   return text;
+}
+
+double Largest(const std::vector<double>& values) {
+  return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
+}
+
+std::string List(const std::vector<double>& values) {
+  std::string text = "[";
+  for (size_t i = 0; i < values.size(); ++i)
+    text += (i == 0 ? "" : ",") + Seconds(values[i]);
+  return text + "]";
 }
 
 }  // namespace
@@ -64,6 +76,14 @@ std::string ClientsJsonLine(const ClientsResult& result) {
   line += ",\"saved_matching\":" + std::to_string(result.matched);
   line += ",\"server_peak_rss_kib\":" + std::to_string(result.serverPeakKb);
   line += ",\"server_peak_anon_kib\":" + std::to_string(result.serverPeakAnonKb);
+  line += ",\"server_longest_pass_ms\":" + Seconds(result.serverLongestPassMs);
+  line += ",\"server_longest_pass_cpu_ms\":" + Seconds(result.serverLongestPassCpuMs);
+  line += ",\"client_longest_pass_ms\":" + Seconds(result.clientLongestPassMs);
+  line += ",\"client_longest_pass_cpu_ms\":" + Seconds(result.clientLongestPassCpuMs);
+  line += ",\"compare_seconds_max\":" + Seconds(Largest(result.compareSeconds));
+  line += ",\"sync_seconds_max\":" + Seconds(Largest(result.syncSeconds));
+  line += ",\"compare_seconds\":" + List(result.compareSeconds);
+  line += ",\"sync_seconds\":" + List(result.syncSeconds);
   bool match = result.error.empty() && result.matched == result.clients;
   line += ",\"match\":" + std::string(match ? "true" : "false");
   if (!result.error.empty()) line += ",\"error\":" + Quoted(result.error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "initiator.h"
 
@@ -31,6 +32,16 @@ struct ClientsResult {
   int matched = 0;     // saved files equal to the server's
   int64_t serverPeakKb = 0;
   int64_t serverPeakAnonKb = 0;
+  // Each client's Compare click to the end of its comparison, and Syncronize
+  // click to its save; -1 when it did not get there.
+  std::vector<double> compareSeconds;
+  std::vector<double> syncSeconds;
+  // The longest main-loop pass of any client and of the server (kelpie-peer
+  // --stats), on the clock and of processor time.
+  double clientLongestPassMs = -1;
+  double clientLongestPassCpuMs = -1;
+  double serverLongestPassMs = -1;
+  double serverLongestPassCpuMs = -1;
   std::string error;
 };
 

@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <time.h>
+
 #include <algorithm>
 
 #include "app/stop_signals.h"
@@ -14,8 +16,19 @@ Program::Program(Window& window_, WindowEvents& events_) : window(window_), even
   state.network.NetStartup();
 }
 
+namespace {
+
+std::chrono::nanoseconds ThreadTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+}  // namespace
+
 void Program::Pass() {
   const auto began = std::chrono::steady_clock::now();
+  const auto work = ThreadTime();
   state.passDeadline = began + passMessageTime;
   // A caught SIGINT or SIGTERM closes the program as the window would.
   if (StopSignalled()) QuitRequested = 1;
@@ -47,6 +60,7 @@ void Program::Pass() {
   RunComparisons(state.tables, host);
   ++passStats.passes;
   passStats.longest = std::max(passStats.longest, std::chrono::steady_clock::now() - began);
+  passStats.longestWork = std::max(passStats.longestWork, ThreadTime() - work);
 }
 
 void Program::MainLoop() {

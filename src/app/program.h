@@ -17,10 +17,12 @@ inline constexpr int kIdleWaitMs = 10;
 inline constexpr std::chrono::milliseconds kPassMessageTime{20};
 
 // How long the main loop's passes took, so that a program can say at its
-// end whether anything held the loop up.
+// end whether anything held the loop up: on the clock, and in processor time
+// of the loop's thread, which a busy machine does not stretch.
 struct PassStats {
   int64_t passes = 0;
   std::chrono::steady_clock::duration longest{};
+  std::chrono::nanoseconds longestWork{};
 };
 
 // One running program: its state, its host and its window. Two programs can
