@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "compare/fingerprint.h"
 #include "support/temp_dir.h"
 #include "support/test_peer.h"
 
@@ -59,6 +60,29 @@ TEST(Commands, RolesEnableTheirControlsAndNeverDisableThem) {
   EXPECT_TRUE(client.window.IsControlEnabled(kServerRefresh));
   EXPECT_TRUE(client.window.IsControlEnabled(kAddFileButton));
   EXPECT_FALSE(client.window.IsControlEnabled(kClientRefresh));
+}
+
+// A file too large to read within a pass is read beside the loop: the
+// passes go on, a connected client is greeted meanwhile, and the file is
+// offered, with the fingerprints of its bytes, once they are ready.
+TEST(Commands, AddFileReadsALargeFileBesideTheLoop) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = RandomBytes(300000, 2);
+  std::string file = dir.Write("large.bin", bytes);
+  TestPeer server, client;
+  server.program.fingerprintAtOnce = 1000;
+  int port = server.Listen();
+  ASSERT_TRUE(server.window.Click(kAddFileButton));
+  server.window.QueueOpenFileAnswer(file);
+  ASSERT_TRUE(client.ConnectTo(port));
+  ASSERT_TRUE(RunUntil({&server, &client},
+                       [&] { return client.Logged("Server: 'FileList_Add' " + file); }));
+  EXPECT_TRUE(server.Logged("Reading " + file + " to offer it"));
+  const FileEntry& entry = *server.program.state.tables.LocalFiles.At(0);
+  EXPECT_EQ(entry.size, 300000);
+  EXPECT_EQ(entry.md5, FileFingerprint(file));
+  EXPECT_EQ(entry.sha256, Sha256(bytes));
+  EXPECT_EQ(server.window.RowCount(kServerFiles), 1);
 }
 
 TEST(Commands, AddFileAsksFromTheRootAndNeedsARole) {

@@ -41,6 +41,23 @@ void Announce(PeerState& state, ProtocolHost& host, FileEntry& file) {
   if (state.ServerConnection != 0) send(state.ServerConnection);
 }
 
+void Offer(Program& program, const ReadyOffer& offer) {
+  PeerState& state = program.state;
+  if (offer.prints.md5.empty()) {
+    program.host.AddLog("Can't add " + offer.path + ": it could not be read!");
+    return;
+  }
+  FileEntry& file = *state.tables.LocalFiles.Add();
+  file.path = offer.path;
+  file.size = offer.size;
+  file.md5 = offer.prints.md5;
+  file.sha256 = offer.prints.sha256;
+  file.modified = offer.prints.modified;
+  file.fileId = NewFileId(state.tables);
+  Announce(state, program.host, file);
+  RefreshFileLists(state, program.host, kRefreshServerView | kRefreshClientView);
+}
+
 }  // namespace
 
 void AddFileToList(Program& program) {
@@ -50,21 +67,22 @@ void AddFileToList(Program& program) {
   if (state.ServerRunning != 1 && state.ServerConnection == 0) return;
   int64_t size = 0;
   std::string reason = RefusalReason(chosen, size);
-  FileFingerprints prints = reason.empty() ? FingerprintFile(chosen) : FileFingerprints{};
-  if (reason.empty() && prints.md5.empty()) reason = "it could not be read";
   if (!reason.empty()) {
     program.host.AddLog("Can't add " + chosen + ": " + reason + "!");
     return;
   }
-  FileEntry& file = *state.tables.LocalFiles.Add();
-  file.path = chosen;
-  file.size = size;
-  file.md5 = prints.md5;
-  file.sha256 = prints.sha256;
-  file.modified = prints.modified;
-  file.fileId = NewFileId(state.tables);
-  Announce(state, program.host, file);
-  RefreshFileLists(state, program.host, kRefreshServerView | kRefreshClientView);
+  // Reading a large file would hold the window and every connection.
+  if (size > program.fingerprintAtOnce) {
+    program.host.AddLog("Reading " + chosen + " to offer it");
+    program.pendingOffers.Start(chosen, size);
+    return;
+  }
+  Offer(program, {chosen, size, FingerprintFile(chosen)});
+}
+
+void OfferReadFiles(Program& program) {
+  for (const ReadyOffer& offer : program.pendingOffers.TakeReady())
+    Offer(program, offer);
 }
 
 void RefreshView(Program& program, int refreshButton) {

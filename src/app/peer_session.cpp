@@ -40,6 +40,9 @@ std::string OfferFile(Program& program, HeadlessWindow& window, const std::strin
   if (window.Click(kAddFileButton)) {
     window.QueueOpenFileAnswer(file);
     program.Pass();
+    // A large file is read beside the loop; the passes go on meanwhile.
+    while (!program.pendingOffers.empty() && program.QuitRequested == 0)
+      program.Pass();
   }
   if (program.state.tables.LocalFiles.Count() == before) return "cannot offer " + file;
   return "";

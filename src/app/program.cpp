@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/commands.h"
 #include "app/stop_signals.h"
 #include "compare/engine.h"
 #include "protocol/client_handler.h"
@@ -53,6 +54,7 @@ void Program::Pass() {
     case WindowEventKind::Other:
       break;
   }
+  OfferReadFiles(*this);
   state.network.FlushPending();
   if (state.ServerRunning == 1) ServerStep(state, host);
   if (state.ServerConnection != 0) ClientStep(state, host);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/display_host.h"
+#include "app/pending_offers.h"
 #include "app/window.h"
 #include "app/window_events.h"
 #include "protocol/peer_state.h"
@@ -12,6 +13,9 @@ namespace kelpie {
 
 // Idle wait of one main-loop pass when nothing is waiting.
 inline constexpr int kIdleWaitMs = 10;
+// Files up to this size are fingerprinted in the pass that adds them (a few
+// tens of milliseconds), larger ones beside the main loop.
+inline constexpr int64_t kFingerprintAtOnce = int64_t{16} << 20;
 // How long one pass takes messages before leaving the rest for the next
 // pass; a message itself is bounded too, so a pass stays well under 100 ms.
 inline constexpr std::chrono::milliseconds kPassMessageTime{20};
@@ -52,6 +56,10 @@ class Program {
   PassStats passStats;
   // Tests shorten it to take one message per connection and pass.
   std::chrono::steady_clock::duration passMessageTime = kPassMessageTime;
+  // Files being read for "Add File to List"; tests lower the size from
+  // which they are.
+  PendingOffers pendingOffers;
+  int64_t fingerprintAtOnce = kFingerprintAtOnce;
 
  private:
   void ApplyEnablingRule();

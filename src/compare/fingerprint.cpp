@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "compare/background_work.h"
 
 namespace kelpie {
 namespace {
@@ -111,7 +112,7 @@ std::string FileFingerprint(std::string_view path) {
   return FingerprintFile(path).md5;
 }
 
-FileFingerprints FingerprintFile(std::string_view path) {
+FileFingerprints FingerprintFile(std::string_view path, WorkProgress* progress) {
   if (path.empty()) return {};
   UniqueFd file(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.valid()) return {};
@@ -132,6 +133,10 @@ FileFingerprints FingerprintFile(std::string_view path) {
     stream.Feed(chunk);
     sha.Feed(chunk);
     remaining -= got;
+    if (progress != nullptr) {
+      progress->SetDone(info.st_size - remaining);
+      if (progress->StopRequested()) return {};
+    }
   }
   return {DigestText(stream.Finish()), sha.Finish(), ModifiedTime(info)};
 }

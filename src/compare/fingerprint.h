@@ -13,6 +13,8 @@ struct evp_md_ctx_st;
 
 namespace kelpie {
 
+class WorkProgress;
+
 // Bytes read per chunk when a whole file is fingerprinted.
 inline constexpr int32_t kFileReadChunk = 1000000;
 
@@ -58,13 +60,14 @@ class Sha256Stream {
 
 // What "Add File to List" records of a file, read once: its MD5 text, its
 // SHA-256 and its modification time in nanoseconds. md5 is "" when the file
-// cannot be read.
+// cannot be read. With progress, the reading reports how far it got and
+// gives up (md5 "") when told to stop.
 struct FileFingerprints {
   std::string md5;
   WholeFileHash sha256{};
   int64_t modified = -1;
 };
-FileFingerprints FingerprintFile(std::string_view path);
+FileFingerprints FingerprintFile(std::string_view path, WorkProgress* progress = nullptr);
 
 // The file's modification time in nanoseconds; -1 when it cannot be read.
 int64_t FileModified(const std::string& path);
