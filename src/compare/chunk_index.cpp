@@ -36,6 +36,8 @@ constexpr size_t kRecentRanges = size_t{1} << 14;
 // Small chunks cut between two reports of a build's progress: a millisecond
 // or two of work.
 constexpr size_t kChunksPerReport = 4096;
+// Buckets sorted between two looks at whether the build is to stop.
+constexpr size_t kBucketsPerLook = 4096;
 // Entries kept at most per byte of data, so that even data cut into the
 // shortest chunks everywhere costs under 1/16 of its size; on any real data
 // ranges are three times rarer than this.
@@ -326,6 +328,7 @@ void ChunkIndex::Builder::Finish() {
   // tried first.
   std::vector<uint64_t> values;
   for (size_t b = 0; b + 1 < buckets; ++b) {
+    if (progress_ != nullptr && b % kBucketsPerLook == 0 && progress_->StopRequested()) return;
     values.clear();
     for (size_t i = starts[b]; i < starts[b + 1]; ++i)
       values.push_back(RecordAt(i));
