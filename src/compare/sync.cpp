@@ -119,8 +119,6 @@ void SaveNewFile(CompareJob& job, EngineHost& host) {
   job.state = kIdle;
 }
 
-}  // namespace
-
 void TellResume(const RebuildFile::ResumeNote& note, EngineHost* host) {
   if (host == nullptr) return;
   if (note.kind == RebuildFile::ResumeNote::kResumed) {
@@ -130,6 +128,8 @@ void TellResume(const RebuildFile::ResumeNote& note, EngineHost* host) {
     host->AddLog(kDiscardedLine + note.path);
   }
 }
+
+}  // namespace
 
 bool StartSynchronisation(CompareJob& job, EngineHost* host) {
   if (!job.remoteFile || job.state != kIdle) return false;
