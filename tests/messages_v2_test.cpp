@@ -14,6 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 TEST(MessagesV2, GoldenBytes) {
   EXPECT_EQ(BuildV2Start(0x01020304, "/a"), (Bytes{16, 0, 4, 3, 2, 1, '/', 'a'}));
+  EXPECT_EQ(BuildV2KeepAlive(), (Bytes{23, 0}));
   EXPECT_EQ(BuildV2Get({7, 9, 0x0102030405, 0x8000}),
             (Bytes{20, 0, 7, 0, 0, 0, 9, 0, 0, 0, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0x80, 0, 0}));
   // Starts go as the zigzag of the gap behind the entry before, lengths as
@@ -105,6 +106,7 @@ TEST(MessagesV2, WrongLengthsAreRefused) {
       {BuildV2Accept({}), [](const Bytes& b) { return !!ReadV2Accept(b); }},
       {BuildV2Data(1, 1, 0, 3, Bytes{1, 2, 3}), [](const Bytes& b) { return !!ReadV2Data(b); }},
       {BuildV2Data(1, 1, 0, 3, {}), [](const Bytes& b) { return !!ReadV2Data(b); }},
+      {BuildV2KeepAlive(), [](const Bytes& b) { return IsV2KeepAlive(b); }},
   };
   for (const auto& [bytes, reads] : cases) {
     EXPECT_TRUE(reads(bytes));

@@ -11,6 +11,7 @@
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
+#include "protocol/client_handler.h"
 #include "app/secure_mode.h"
 #include "compare/block_list.h"
 #include "compare/engine.h"
@@ -78,6 +79,7 @@ class Fetcher {
   std::optional<int32_t> listed_;       // how many files the server lists
   bool compared_ = false;
   bool saved_ = false;
+  bool lost_ = false;  // the log said the server connection is gone
   int64_t lines_ = 0;
 };
 
@@ -86,6 +88,7 @@ void Fetcher::OnLog(std::string_view line) {
   if (line.starts_with(kListedLine)) listed_ = DecimalValue(line.substr(kListedLine.size()));
   if (line == kComparedLine) compared_ = true;
   if (line == kSavedLine) saved_ = true;
+  if (line == kServerLostLine) lost_ = true;
   if (!logged_) logged_ = FailureInLogLine(line);
 }
 
@@ -105,7 +108,8 @@ Fetcher::Wait Fetcher::PassUntil(const std::function<bool()>& done) {
       return Wait::kLost;
     }
   }
-  return Wait::kDone;
+  // The jobs of a lost connection end, which may be what done() waited for.
+  return lost_ && !saved_ ? Wait::kLost : Wait::kDone;
 }
 
 void Fetcher::Report() {
@@ -216,8 +220,10 @@ FetchFailure Fetcher::Synchronise() {
   });
   if (wait == Wait::kLost) {
     // Abort keeps what arrived in the partial file for the next run.
-    window_.Click(kSyncButton);
-    program_.Pass();
+    if (const CompareJob* job = Job(); job != nullptr && job->state != kIdle) {
+      window_.Click(kSyncButton);
+      program_.Pass();
+    }
     return Lost("while fetching");
   }
   if (saved_) return {};

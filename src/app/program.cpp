@@ -8,6 +8,7 @@
 #include "app/stop_signals.h"
 #include "compare/engine.h"
 #include "protocol/client_handler.h"
+#include "protocol/keep_alive.h"
 #include "protocol/prepared_responders.h"
 #include "protocol/server_handler.h"
 
@@ -15,6 +16,15 @@ namespace kelpie {
 
 Program::Program(Window& window_, WindowEvents& events_) : window(window_), events(events_) {
   state.network.NetStartup();
+  // Peers must not take a program whose user is choosing a file for gone.
+  window.SetWhileDialogOpen([this] {
+    SendDueKeepAlives(state);
+    state.network.FlushPending();
+  });
+}
+
+Program::~Program() {
+  window.SetWhileDialogOpen({});
 }
 
 namespace {
@@ -58,6 +68,7 @@ void Program::Pass() {
   state.network.FlushPending();
   if (state.ServerRunning == 1) ServerStep(state, host);
   if (state.ServerConnection != 0) ClientStep(state, host);
+  KeepConnectionsAlive(state, host);
   AnswerPreparedResponders(state, host);
   RunComparisons(state.tables, host);
   ++passStats.passes;

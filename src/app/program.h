@@ -35,6 +35,7 @@ class Program {
  public:
   // Starts the socket layer; the window must already exist.
   Program(Window& window, WindowEvents& events);
+  ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 

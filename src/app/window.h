@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,11 @@ class Window {
                                      std::string_view pattern) = 0;
   // Modal Yes/No box with a stop icon; true for Yes.
   virtual bool AskYesNo(std::string_view title, std::string_view text) = 0;
+
+  // What must go on, about once a second, while a file requester holds the
+  // program's loop (keep-alives to the peers). A window whose requesters
+  // return at once never calls it.
+  virtual void SetWhileDialogOpen(std::function<void()> tick) { (void)tick; }
 };
 
 }  // namespace kelpie

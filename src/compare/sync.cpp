@@ -161,6 +161,14 @@ void AbortJob(CompareJob& job, EngineHost& host) {
   job.state = kIdle;
 }
 
+void EndForLostPeer(CompareJob& job, EngineHost& host) {
+  if (!job.remoteFile) return;
+  job.pendingGets.clear();
+  ReleaseNewData(job);
+  job.state = kIdle;
+  host.UpdateJobList(kRepaintJobList);
+}
+
 void SyncStep(CompareJob& job, EngineHost& host) {
   const int64_t newSize = NewSize(job);
   if (job.position >= newSize && job.pendingGets.empty()) {

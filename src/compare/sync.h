@@ -22,6 +22,10 @@ bool StartSynchronisation(CompareJob& job, EngineHost* host = nullptr);
 // Abort: Compare_Stop to the peer, then Idle.
 void AbortJob(CompareJob& job, EngineHost& host);
 
+// Initiator whose connection is gone: whatever it was doing ends (Idle) and
+// its unsaved file goes, a resumable one kept for the next run.
+void EndForLostPeer(CompareJob& job, EngineHost& host);
+
 // One fill step of a Synchronising job, or the save once the file is whole.
 void SyncStep(CompareJob& job, EngineHost& host);
 

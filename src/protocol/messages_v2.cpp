@@ -64,6 +64,14 @@ int64_t ReadOffset(std::span<const uint8_t> bytes, size_t offset) {
 
 }  // namespace
 
+std::vector<uint8_t> BuildV2KeepAlive() {
+  return NewMessage(CmdV2KeepAlive, 0, kV2KeepAliveSize);
+}
+
+bool IsV2KeepAlive(std::span<const uint8_t> payload) {
+  return payload.size() == kV2KeepAliveSize;
+}
+
 // V2FileAdd: 22, 0, MD5 (32), 64-bit size, path, one zero byte.
 std::vector<uint8_t> BuildV2FileAdd(std::string_view md5, int64_t size, std::string_view path) {
   std::vector<uint8_t> bytes = NewMessage(CmdV2FileAdd, 0, kV2FileAddFixed + path.size() + 1);

@@ -23,6 +23,7 @@ enum CommandV2 : int8_t {
   CmdV2Get = 20,
   CmdV2Data = 21,
   CmdV2FileAdd = 22,
+  CmdV2KeepAlive = 23,
 };
 
 // Byte 1 of V2Accept.
@@ -38,11 +39,16 @@ inline constexpr size_t kV2BatchFixed = 12;  // V2Check and V2CheckAnswer
 inline constexpr size_t kV2GetSize = 22;
 inline constexpr size_t kV2DataFixed = 22;
 inline constexpr size_t kV2FileAddFixed = 42;
+inline constexpr size_t kV2KeepAliveSize = 2;
 inline constexpr uint8_t kV2DataZeros = 1;  // V2Data flag: the piece is zeros, no bytes follow
 
 // Builders return an empty vector when the message would not fit one frame;
 // readers return nullopt for a payload of the wrong length. Neither reads
 // past the payload.
+
+// Says only that the sender is still there.
+std::vector<uint8_t> BuildV2KeepAlive();
+bool IsV2KeepAlive(std::span<const uint8_t> payload);
 
 // A listed file whose size the first version's FileList_Add cannot carry.
 std::vector<uint8_t> BuildV2FileAdd(std::string_view md5, int64_t size, std::string_view path);

@@ -10,6 +10,11 @@
 
 namespace kelpie {
 
+// Version-2 connections: a keep-alive goes out after this long without
+// sending, and a peer not heard from for the silence limit is given up.
+inline constexpr std::chrono::milliseconds kKeepAliveInterval{15000};
+inline constexpr std::chrono::milliseconds kSilenceLimit{45000};
+
 // Everything one running program holds below its window: the file, client
 // and job tables, the endpoints, the frame buffers and the two role flags.
 struct PeerState {
@@ -31,6 +36,11 @@ struct PeerState {
   std::set<ConnectionId> unfinishedInput;
   // The client whose turn it is to be served first among those waiting.
   ConnectionId nextClientTurn = 0;
+  // Tests shorten them.
+  std::chrono::milliseconds keepAliveInterval = kKeepAliveInterval;
+  std::chrono::milliseconds silenceLimit = kSilenceLimit;
+  // The server connection whose loss the log has told of.
+  ConnectionId lostServer = 0;
 
   bool PassTimeLeft() const { return std::chrono::steady_clock::now() < passDeadline; }
 

@@ -11,11 +11,12 @@
 #include "protocol/peer_link.h"
 
 namespace kelpie {
-namespace {
 
 std::string ClientName(ConnectionId id) {
   return "Client(" + std::to_string(id) + ")";
 }
+
+namespace {
 
 void OnData(PeerState& state, ProtocolHost& host, ConnectionId id) {
   TakeMessages(state, id, [&](std::span<const uint8_t> payload) {

@@ -22,6 +22,9 @@ void HandleClientMessage(PeerState& state, ProtocolHost& host, ConnectionId id,
                          std::span<const uint8_t> payload);
 void ForgetClient(PeerState& state, ProtocolHost& host, ConnectionId id);
 
+// How the log names a client: "Client(<id>)".
+std::string ClientName(ConnectionId id);
+
 // The "Client" label text on a server: "Clients (<n>)".
 std::string ClientsLabelText(const PeerState& state);
 

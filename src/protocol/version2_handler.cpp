@@ -280,6 +280,10 @@ bool HandleVersion2Message(MessageContext& c) {
     case CmdV2FileAdd:
       OnFileAdd(c);
       return true;
+    case CmdV2KeepAlive:
+      // Its arrival is all it says; a line for each would bury the log.
+      if (!IsV2KeepAlive(c.payload)) c.Malformed("KeepAlive");
+      return true;
     default:
       return false;
   }

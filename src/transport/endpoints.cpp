@@ -124,6 +124,7 @@ ConnectionId Network::AcceptWaiting() {
   auto free = std::find(slots_.begin(), slots_.end(), 0);
   if (free == slots_.end()) return 0;  // no slot: fd closes the connection at once
   SetNoDelay(fd.get());
+  SetKeepAlive(fd.get());
   ConnectionId id = Register(std::move(fd));
   if (tls_ && !StartTls(connections_[id], true)) {
     connections_.erase(id);
@@ -177,6 +178,7 @@ ConnectionId Network::ClientConnect(std::string_view host, int32_t port) {
   // connection behaves like every other.
   if (!SetNonBlocking(fd.get())) return 0;
   SetNoDelay(fd.get());
+  SetKeepAlive(fd.get());
   ConnectionId id = Register(std::move(fd));
   if (tls_ && !StartTls(connections_[id], false)) {
     connections_.erase(id);
@@ -213,13 +215,20 @@ int32_t Network::ConnectionPoll(ConnectionId id) {
 int32_t Network::ConnectionReceive(ConnectionId id, uint8_t* buffer, int32_t room) {
   Connection* connection = Find(id);
   if (connection == nullptr || connection->gone || buffer == nullptr || room < 0) return -1;
-  if (connection->tls) return ReceiveSecure(*connection, buffer, room);
+  if (connection->tls) {
+    const int32_t n = ReceiveSecure(*connection, buffer, room);
+    if (n > 0) connection->receivedAt = std::chrono::steady_clock::now();
+    return n;
+  }
   ssize_t n = 0;
   do {
     n = ::recv(connection->fd.get(), buffer, static_cast<size_t>(room), MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   if (n == 0 && room > 0) connection->peerClosed = true;
-  if (n > 0) bytesReceived_ += n;
+  if (n > 0) {
+    bytesReceived_ += n;
+    connection->receivedAt = std::chrono::steady_clock::now();
+  }
   return n < 0 ? -1 : static_cast<int32_t>(n);
 }
 
@@ -233,12 +242,23 @@ int32_t Network::ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes)
     GiveUp(id, *connection);
     return -1;
   }
+  connection->sentAt = std::chrono::steady_clock::now();
   return static_cast<int32_t>(bytes.size());
 }
 
 bool Network::IsOpen(ConnectionId id) const {
   const Connection* connection = Find(id);
   return connection != nullptr && !connection->gone;
+}
+
+std::chrono::steady_clock::time_point Network::LastReceived(ConnectionId id) const {
+  const Connection* connection = Find(id);
+  return connection == nullptr ? std::chrono::steady_clock::time_point{} : connection->receivedAt;
+}
+
+std::chrono::steady_clock::time_point Network::LastSent(ConnectionId id) const {
+  const Connection* connection = Find(id);
+  return connection == nullptr ? std::chrono::steady_clock::time_point{} : connection->sentAt;
 }
 
 bool Network::PeerClosed(ConnectionId id) const {
@@ -290,7 +310,9 @@ void Network::SetClosedHandler(std::function<void(ConnectionId)> handler) {
 
 ConnectionId Network::Register(UniqueFd fd) {
   ConnectionId id = nextId_++;
-  connections_[id].fd = std::move(fd);
+  Connection& connection = connections_[id];
+  connection.fd = std::move(fd);
+  connection.receivedAt = connection.sentAt = std::chrono::steady_clock::now();
   return id;
 }
 

@@ -82,6 +82,10 @@ class Network {
   int32_t ConnectionSend(ConnectionId id, std::span<const uint8_t> bytes);
   // True while id names a connection whose socket is still open.
   bool IsOpen(ConnectionId id) const;
+  // When bytes last arrived on id (or it was opened), and when bytes were
+  // last handed to it; the epoch for an unknown id.
+  std::chrono::steady_clock::time_point LastReceived(ConnectionId id) const;
+  std::chrono::steady_clock::time_point LastSent(ConnectionId id) const;
   // True once nothing more can arrive on id: its peer closed its end (seen
   // by a poll or receive), the socket was given up, or id names nothing.
   bool PeerClosed(ConnectionId id) const;
@@ -126,6 +130,8 @@ class Network {
     std::vector<uint8_t> held;  // plaintext handed over during the handshake
     std::chrono::steady_clock::time_point handshakeDeadline;
     bool reported = true;  // false until an accepted connection is reported connected
+    std::chrono::steady_clock::time_point receivedAt;  // last bytes in, or the opening
+    std::chrono::steady_clock::time_point sentAt;      // last bytes handed over
   };
 
   ConnectionId Register(UniqueFd fd);

@@ -27,6 +27,17 @@ bool SetNoDelay(int fd) {
   return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
+bool SetKeepAlive(int fd) {
+  const int on = 1, idleSeconds = 30, probeSeconds = 10, probes = 3;
+  const unsigned int unacknowledgedMs = 60000;
+  return ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probeSeconds, sizeof probeSeconds) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 &&
+         ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs,
+                      sizeof unacknowledgedMs) == 0;
+}
+
 std::optional<sockaddr_in> ResolveIPv4(std::string_view host, uint16_t port) {
   addrinfo hints{};
   hints.ai_family = AF_INET;

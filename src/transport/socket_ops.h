@@ -17,6 +17,9 @@ UniqueFd NewStreamSocket(bool nonBlocking);
 bool SetNonBlocking(int fd);
 // Small request/response messages must not wait for Nagle's algorithm.
 bool SetNoDelay(int fd);
+// Lets the kernel notice a peer whose machine has gone (no answer to
+// keep-alive probes, or sent bytes unacknowledged) within about a minute.
+bool SetKeepAlive(int fd);
 // The first IPv4 address of host (a dotted address or a name) at port.
 std::optional<sockaddr_in> ResolveIPv4(std::string_view host, uint16_t port);
 // Connects, waiting until the connect has completed or failed.

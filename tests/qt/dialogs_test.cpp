@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTest>
 
 #include "app/qt/qt_window.h"
 #include "protocol/peer_state.h"
@@ -88,6 +89,22 @@ TEST_F(DialogsTest, SaveFileProposesThePathAndNeverAsksToOverwrite) {
 TEST_F(DialogsTest, SaveFileCancelledGivesEmptyText) {
   Answer<QFileDialog>([](QFileDialog&) { return int(QDialog::Rejected); });
   EXPECT_EQ(window.SaveFileDialog("Save file", (dir.path() / "x.bin").string(), "*"), "");
+}
+
+// The program's loop waits while the user chooses; what must not wait
+// (keep-alives to the peers) is called from the dialog's own event loop.
+TEST_F(DialogsTest, FileDialogsKeepCallingWhatMustGoOnWhileOpen) {
+  int ticks = 0;
+  window.SetWhileDialogOpen([&] { ++ticks; });
+  Answer<QFileDialog>([](QFileDialog&) {
+    QTest::qWait(1300);
+    return int(QDialog::Rejected);
+  });
+  window.SaveFileDialog("Save file", (dir.path() / "out.bin").string(), "*");
+  EXPECT_GE(ticks, 1);
+  const int afterClose = ticks;
+  QTest::qWait(1100);
+  EXPECT_EQ(ticks, afterClose);
 }
 
 TEST_F(DialogsTest, AskYesNoShowsAStopBoxAndReportsTheAnswer) {

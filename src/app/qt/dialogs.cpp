@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 
 #include "app/qt/qt_text.h"
 
@@ -52,6 +53,13 @@ void Dialogs::SetRunner(DialogRunner runner) {
 }
 
 std::string Dialogs::RunFileDialog(QDialog& dialog) {
+  // The dialog's own event loop runs the timer; the program's loop waits.
+  QTimer ticks;
+  ticks.setInterval(1000);
+  QObject::connect(&ticks, &QTimer::timeout, [this] {
+    if (whileOpen_) whileOpen_();
+  });
+  ticks.start();
   if (runner_(dialog) != QDialog::Accepted) return "";
   const QStringList files = static_cast<QFileDialog&>(dialog).selectedFiles();
   return files.isEmpty() ? "" : PathFromQString(files.first());

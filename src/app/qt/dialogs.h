@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class QWidget;
 
@@ -27,6 +28,8 @@ class Dialogs {
 
   void SetParent(QWidget* parent) { parent_ = parent; }
   void SetRunner(DialogRunner runner);
+  // Called about once a second while a file requester is open.
+  void SetWhileOpen(std::function<void()> tick) { whileOpen_ = std::move(tick); }
 
   // Path of an existing file, "" when cancelled.
   std::string OpenFile(std::string_view title, std::string_view initialPath,
@@ -42,6 +45,7 @@ class Dialogs {
 
   QWidget* parent_;
   DialogRunner runner_;
+  std::function<void()> whileOpen_;
 };
 
 }  // namespace kelpie

@@ -55,6 +55,10 @@ QTreeWidget* QtWindow::List(int id) const {
   return qobject_cast<QTreeWidget*>(Control(id));
 }
 
+void QtWindow::SetWhileDialogOpen(std::function<void()> tick) {
+  dialogs_.SetWhileOpen(std::move(tick));
+}
+
 void QtWindow::SetDialogRunner(DialogRunner runner) {
   dialogs_.SetRunner(std::move(runner));
 }

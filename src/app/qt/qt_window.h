@@ -55,6 +55,7 @@ class QtWindow : public Window, public WindowEvents {
   std::string SaveFileDialog(std::string_view title, std::string_view proposal,
                              std::string_view pattern) override;
   bool AskYesNo(std::string_view title, std::string_view text) override;
+  void SetWhileDialogOpen(std::function<void()> tick) override;
 
   WindowEvent PollEvent() override;
   void WaitIdle(const std::vector<pollfd>& fds, int timeoutMs) override;
