@@ -11,11 +11,11 @@
 #include "app/headless_window.h"
 #include "app/peer_session.h"
 #include "app/program.h"
-#include "protocol/client_handler.h"
 #include "app/secure_mode.h"
 #include "compare/block_list.h"
 #include "compare/engine.h"
 #include "compare/record_list.h"
+#include "protocol/client_handler.h"
 #include "protocol/file_lists.h"
 #include "protocol/file_name.h"
 
