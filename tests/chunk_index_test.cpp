@@ -270,8 +270,9 @@ TEST(ChunkIndex, RepeatsAnsweredAtTheirOwnOffset) {
   int64_t budget = kUnlimited;
   EXPECT_EQ(index.Find({start, len, HashOf(data, start, len)}, budget), start);
   EXPECT_EQ(kUnlimited - budget, 2 * len);
-  // From where it is not, the first copy.
-  EXPECT_EQ(index.Find({start + 1, len, HashOf(data, start, len)}, budget), start - 30'000);
+  // From where it is not, the copy nearest to there rather than the first.
+  EXPECT_EQ(index.Find({start + 1, len, HashOf(data, start, len)}, budget), start);
+  EXPECT_EQ(index.Find({start + 29'000, len, HashOf(data, start, len)}, budget), start + 30'000);
 }
 
 // A fingerprint that differs only in bits the table does not keep names an

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "compare/hash_behind.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -75,6 +76,26 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     {{0, 100, false}, {100, 2 * kMiB, true}, {2 * kMiB + 100, 50, false}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The hash runs behind the writer in pieces of its own; whatever the steps
+// it is told of, it hashes each byte once and in order, and starts over
+// after each Finish.
+TEST(HashBehind, HashesInOrderWhateverTheSteps) {
+  const std::vector<uint8_t> bytes = RandomBytes(10'000'000, 3);
+  Sha256Stream whole;
+  whole.Feed(bytes);
+  const WholeFileHash expected = whole.Finish();
+  HashBehind hasher([&](int64_t from, int64_t to, Sha256Stream& stream) {
+    stream.Feed(
+        std::span(bytes).subspan(static_cast<size_t>(from), static_cast<size_t>(to - from)));
+  });
+  const auto size = static_cast<int64_t>(bytes.size());
+  for (int64_t at = 0; at < size; at += 1'234'567)
+    hasher.Advance(at, 100);
+  EXPECT_EQ(hasher.Finish(size), expected);
+  hasher.Advance(size / 2);
+  EXPECT_EQ(hasher.Finish(size), expected);
+}
 
 TEST(RebuildFileHoles, PagesOfZerosTakeNoDiskSpace) {
   TempDir dir;

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "common/zigzag.h"
 #include "compare/background_work.h"
@@ -22,6 +24,10 @@ constexpr int64_t kMinZeroRun = 4096;
 // only when the tags of different fingerprints agree, or the same bytes were
 // indexed at several places.
 constexpr int kMaxCandidates = 4;
+// How far from a range's own offset a nearer copy of bytes found elsewhere is
+// looked for, and how many chunk starts there are compared in full at most.
+constexpr int64_t kNearWindow = int64_t{64} << 10;
+constexpr size_t kMostNearTries = 4;
 // Records and entries are five bytes. Small chunks past this many are not
 // indexed, nor more ranges, so that chunk numbers fit 31 bits and places
 // in the records 32.
@@ -442,13 +448,40 @@ int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget) const {
         SameBytes(own, offset, len, hashBudget)) {
       return own;
     }
-    return offset;
+    return ownFits ? NearestCopy(own, offset, len, hashBudget) : offset;
   }
   if (ownFits && !ownHolds.has_value()) {
     const std::optional<uint64_t> hash = HashAt(own, len, hashBudget);
     if (hash && *hash == check.hash) return own;
   }
   return -1;
+}
+
+// Repeated content is indexed once, at its first place, but a file that
+// repeats itself (records, a periodic pattern) is rebuilt from answers that
+// follow its own layout: of the chunk starts near `own` whose bytes are those
+// at `found`, the nearest. Different bytes mostly differ in their first
+// eight, so few are compared in full.
+int64_t ChunkIndex::NearestCopy(int64_t own, int64_t found, int64_t len,
+                                int64_t& hashBudget) const {
+  const auto size = static_cast<int64_t>(data_.size());
+  if (found == own || len < 8) return found;
+  std::vector<int64_t> near;
+  size_t i = cuts_.FirstEndingAfter(std::max<int64_t>(own - kNearWindow, 0));
+  for (int64_t start = i < cuts_.Count() ? cuts_.Start(i) : size;
+       i < cuts_.Count() && start <= own + kNearWindow; start += cuts_.Length(i++)) {
+    if (start != found && start <= size - len &&
+        std::memcmp(data_.data() + start, data_.data() + found, 8) == 0) {
+      near.push_back(start);
+    }
+  }
+  std::sort(near.begin(), near.end(),
+            [own](int64_t a, int64_t b) { return std::abs(a - own) < std::abs(b - own); });
+  for (size_t tried = 0; tried < near.size() && tried < kMostNearTries; ++tried) {
+    if (std::abs(near[tried] - own) >= std::abs(found - own)) break;
+    if (SameBytes(near[tried], found, len, hashBudget)) return near[tried];
+  }
+  return found;
 }
 
 int64_t FoundCode(int64_t found, int64_t start) {

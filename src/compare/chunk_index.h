@@ -73,6 +73,7 @@ class ChunkIndex {
   // Whether the bytes at a and at b are the same for len bytes; false when
   // the budget runs out first. What is compared counts as hashed.
   bool SameBytes(int64_t a, int64_t b, int64_t len, int64_t& hashBudget) const;
+  int64_t NearestCopy(int64_t own, int64_t found, int64_t len, int64_t& hashBudget) const;
 
   std::span<const uint8_t> data_;
   ChunkCuts cuts_;

@@ -17,6 +17,9 @@ namespace kelpie {
 namespace {
 
 constexpr int64_t kWritebackPiece = int64_t{8} << 20;
+// How far the hash may lag behind the filling: the wait for it at the end,
+// and any pass that gets that far ahead, take a few tens of milliseconds.
+constexpr int64_t kMostUnhashed = int64_t{32} << 20;
 // How stale the record of a partial file may get: what was fetched since the
 // last one is fetched again after a kill.
 constexpr auto kCheckpointEvery = std::chrono::milliseconds(100);
@@ -52,13 +55,17 @@ bool ClearUnheld(int fd, const HeldRanges& held, int64_t size) {
 std::unique_ptr<RebuildFile> RebuildFile::Create(const std::string& besidePath, int64_t size,
                                                  bool hashed) {
   std::unique_ptr<RebuildFile> rebuilt(new RebuildFile);
-  if (hashed) rebuilt->sha_ = std::make_unique<Sha256Stream>();
-  if (size <= 0) return rebuilt;
+  if (size <= 0) {
+    if (hashed) rebuilt->StartHashing();
+    return rebuilt;
+  }
   if (!besidePath.empty()) rebuilt->file_.Reset(rebuilt->temporary_.Create(besidePath));
   if (rebuilt->file_.valid() && ::ftruncate(rebuilt->file_.get(), static_cast<off_t>(size)) != 0) {
     return nullptr;
   }
-  return rebuilt->Map(size) ? std::move(rebuilt) : nullptr;
+  if (!rebuilt->Map(size)) return nullptr;
+  if (hashed) rebuilt->StartHashing();
+  return rebuilt;
 }
 
 std::unique_ptr<RebuildFile> RebuildFile::Resume(const std::string& besidePath,
@@ -74,10 +81,11 @@ std::unique_ptr<RebuildFile> RebuildFile::Resume(const std::string& besidePath,
   if (!rebuilt->TakeUpPartial(besidePath, identity, note)) {
     return Create(besidePath, identity.size, true);
   }
-  rebuilt->sha_ = std::make_unique<Sha256Stream>();
   rebuilt->identity_ = identity;
   rebuilt->checkpointed_ = rebuilt->held_.Bytes();
-  return rebuilt->Map(identity.size) ? std::move(rebuilt) : nullptr;
+  if (!rebuilt->Map(identity.size)) return nullptr;
+  rebuilt->StartHashing();
+  return rebuilt;
 }
 
 // Opens and locks the partial file, keeping what it holds when it was left
@@ -126,6 +134,7 @@ bool RebuildFile::Map(int64_t size) {
 }
 
 RebuildFile::~RebuildFile() {
+  hasher_.reset();  // it reads the mapping
   // Cut off before it was whole: what it holds waits for the next rebuild.
   if (identity_ && !discard_ && !temporary_.path().empty() && held_.Bytes() > 0 && !Damaged()) {
     checkpointed_ = -1;
@@ -171,7 +180,7 @@ void RebuildFile::Filled(int64_t upTo) {
   if (identity_ && std::chrono::steady_clock::now() - checkpointAt_ >= kCheckpointEvery) {
     Checkpoint();
   }
-  if (sha_) HashUpTo(upTo);
+  if (hasher_) hasher_->Advance(upTo, kMostUnhashed);
   if (!file_.valid()) return;
   while (upTo - writtenBack_ >= kWritebackPiece) {
     ::sync_file_range(file_.get(), writtenBack_, kWritebackPiece, SYNC_FILE_RANGE_WRITE);
@@ -180,28 +189,27 @@ void RebuildFile::Filled(int64_t upTo) {
 }
 
 WholeFileHash RebuildFile::Sha256() {
-  if (!sha_) sha_ = std::make_unique<Sha256Stream>();
-  HashUpTo(size());
-  // The stream is finished once; a second call starts a new one.
-  const WholeFileHash digest = sha_->Finish();
-  sha_ = std::make_unique<Sha256Stream>();
-  hashed_ = 0;
-  return digest;
+  if (!hasher_) StartHashing();
+  return hasher_->Finish(size());
 }
 
-// Holes are hashed from a block of zeros rather than read, so they are not
-// brought into the page cache.
-void RebuildFile::HashUpTo(int64_t upTo) {
+void RebuildFile::StartHashing() {
+  hasher_ = std::make_unique<HashBehind>(
+      [this](int64_t from, int64_t to, Sha256Stream& stream) { HashRange(from, to, stream); });
+}
+
+// Holes are hashed as the zeros they read as, without reading them.
+void RebuildFile::HashRange(int64_t from, int64_t to, Sha256Stream& stream) const {
   static const std::vector<uint8_t> zeros(size_t{1} << 20, 0);
-  while (hashed_ < upTo) {
-    const int64_t data = NextData(hashed_);
-    const bool hole = data > hashed_;
-    const int64_t end = std::min(hole ? data : NextHole(hashed_), upTo);
-    const auto len = static_cast<size_t>(hole ? std::min<int64_t>(end - hashed_, std::ssize(zeros))
-                                              : end - hashed_);
-    sha_->Feed(hole ? std::span(zeros).first(len)
-                    : bytes_.subspan(static_cast<size_t>(hashed_), len));
-    hashed_ += static_cast<int64_t>(len);
+  while (from < to) {
+    const int64_t data = NextData(from);
+    const bool hole = data > from;
+    const int64_t end = std::min(hole ? data : NextHole(from), to);
+    const auto len =
+        static_cast<size_t>(hole ? std::min<int64_t>(end - from, std::ssize(zeros)) : end - from);
+    stream.Feed(hole ? std::span(zeros).first(len)
+                     : bytes_.subspan(static_cast<size_t>(from), len));
+    from += static_cast<int64_t>(len);
   }
 }
 

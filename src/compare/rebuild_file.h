@@ -9,6 +9,7 @@
 
 #include "common/unique_fd.h"
 #include "compare/fingerprint.h"
+#include "compare/hash_behind.h"
 #include "compare/mapping_guard.h"
 #include "compare/partial_file.h"
 #include "compare/save_file.h"
@@ -86,7 +87,8 @@ class RebuildFile {
   bool Map(int64_t size);
   bool TakeUpPartial(const std::string& besidePath, const PartialIdentity& identity,
                      ResumeNote& note);
-  void HashUpTo(int64_t upTo);
+  void HashRange(int64_t from, int64_t to, Sha256Stream& stream) const;
+  void StartHashing();
   int64_t NextData(int64_t offset) const;
   int64_t NextHole(int64_t offset) const;
 
@@ -97,8 +99,7 @@ class RebuildFile {
   std::unique_ptr<MappingGuard> guard_;
   std::span<uint8_t> bytes_;
   int64_t writtenBack_ = 0;
-  std::unique_ptr<Sha256Stream> sha_;
-  int64_t hashed_ = 0;
+  std::unique_ptr<HashBehind> hasher_;
   std::optional<PartialIdentity> identity_;
   HeldRanges held_;
   int64_t checkpointed_ = -1;

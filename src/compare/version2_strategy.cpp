@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 #include <unordered_set>
 
 #include "compare/block_list.h"
 #include "compare/engine.h"
 #include "compare/engine_host.h"
+#include "compare/zero_bytes.h"
 
 namespace kelpie {
 namespace {
@@ -129,14 +131,56 @@ void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFi
   if (job.remoteFile) job.remoteFile->size = peerFile->size;
 }
 
+int64_t Version2Strategy::Supplied(int64_t at, int64_t len) const {
+  const int64_t end = at + len;
+  int64_t overlap = 0;
+  auto it = supplied_.upper_bound(at);
+  if (it != supplied_.begin()) --it;
+  for (; it != supplied_.end() && it->first < end; ++it) {
+    overlap += std::max<int64_t>(0, std::min(end, it->second) - std::max(at, it->first));
+  }
+  return overlap;
+}
+
+void Version2Strategy::Supply(int64_t at, int64_t len) {
+  int64_t start = at, end = at + len;
+  auto it = supplied_.upper_bound(at);
+  if (it != supplied_.begin() && std::prev(it)->second >= at) --it;
+  while (it != supplied_.end() && it->first <= end) {
+    start = std::min(start, it->first);
+    end = std::max(end, it->second);
+    it = supplied_.erase(it);
+  }
+  supplied_[start] = end;
+}
+
+bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
+                                int level) {
+  if (found < 0) return false;
+  // Mostly over what is supplied: edits near a range's ends make some overlap
+  // without the file repeating itself.
+  if (found != whole.start && level > 0 && 2 * Supplied(found, whole.len) > whole.len &&
+      !AllZero(DataRange(job.data, whole.start, whole.len))) {
+    return true;
+  }
+  Supply(found, whole.len);
+  return false;
+}
+
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
-                              bool parentFoundSome, const KnownAnswers& known) {
-  SetValue(job, range.record, kBlockFound, found);
+                              bool parentFoundSome, const KnownAnswers& known,
+                              std::optional<bool> repeated) {
   const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
                          RecordValue(job, range.record, kBlockLen)};
+  // Found elsewhere, over a part of the peer's file another range supplies
+  // already (a file that repeats itself): its parts may each be found where
+  // they supply more.
+  const bool repeat = repeated.value_or(IsRepeat(job, found, whole, range.level));
+  if (repeat) found = -1;
+  SetValue(job, range.record, kBlockFound, found);
   int partLevel = 0;
   std::vector<ChunkRange> parts;
-  if (found < 0 && (range.parent == nullptr || parentFoundSome)) {
+  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat)) {
     parts = PartsOf(cuts_, range.level, whole, partLevel);
   }
   --open_;
@@ -145,7 +189,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     return;
   }
   SetValue(job, range.record, kBlockState, kSplit);
-  bool partFound = parts.size() < kFewParts;
+  bool partFound = repeat || parts.size() < kFewParts;
   for (const ChunkRange& part : parts) {
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len && answer->second.second >= 0) {
@@ -161,7 +205,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     const Open open{record, range.record, partLevel};
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {
-      Settle(job, open, answer->second.second, partFound, {});
+      Settle(job, open, answer->second.second, partFound, {}, std::nullopt);
       ChangeCurrentRecord(record);
       // Whatever Settle added goes before the next part.
       while (const uint8_t* next = PeekNextRecord(record)) {
@@ -216,16 +260,32 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   for (const auto& [parent, asked] : partsAsked) {
     if (asked < kFewParts) partlyFound.insert(parent);
   }
+  // Of ranges found over the same part of the peer's file, the one found
+  // nearest its own offset supplies it: in a file that repeats itself, that
+  // is the one where the peer's file has it.
+  std::vector<size_t> order(count);
+  std::iota(order.begin(), order.end(), size_t{0});
+  const auto distance = [&](size_t i) {
+    return std::abs(checked[i] - RecordValue(job, sent.ranges[i].record, kBlockStart));
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return distance(a) < distance(b); });
+  std::vector<bool> repeat(count, false);
+  for (const size_t i : order) {
+    const ChunkRange whole{RecordValue(job, sent.ranges[i].record, kBlockStart),
+                           RecordValue(job, sent.ranges[i].record, kBlockLen)};
+    if (checked[i] >= 0) repeat[i] = IsRepeat(job, checked[i], whole, sent.ranges[i].level);
+  }
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];
-    Settle(job, range, checked[i], partlyFound.contains(range.parent), known);
+    Settle(job, range, checked[i], partlyFound.contains(range.parent), known, repeat[i]);
   }
   ++job.blocksVersion;
   return 1;
 }
 
 SyncPacing Version2Strategy::Pacing() const {
-  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{64} << 20};
+  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{8} << 20};
 }
 
 void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t request,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <limits>
+#include <map>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -68,8 +69,19 @@ class Version2Strategy : public ComparisonStrategy {
   std::vector<ChunkRange> AheadParts(const Open& range, const ChunkRange& whole,
                                      bool lookAhead) const;
   void SendBatch(CompareJob& job, EngineHost& host);
+  // `repeated` says whether found is over a part of the peer's file already
+  // supplied; unknown, it is found out (and claimed) here.
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
-              const KnownAnswers& known);
+              const KnownAnswers& known, std::optional<bool> repeated);
+  // Whether a range found at `found` is better checked through its parts:
+  // found elsewhere, mostly over a part of the peer's file supplied already
+  // (the file repeats itself). Zeros are zeros wherever they are found.
+  // Records what it supplies otherwise.
+  bool IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole, int level);
+  // How much of [at, at + len) of the peer's file ranges found earlier
+  // supply, and the record of it.
+  int64_t Supplied(int64_t at, int64_t len) const;
+  void Supply(int64_t at, int64_t len);
 
   // The shortest round trip of a batch sent once an earlier batch was
   // answered, so the peer had its index and answers at once; infinite until
@@ -82,6 +94,7 @@ class Version2Strategy : public ComparisonStrategy {
   uint32_t nextBatch_ = 1;
   int64_t open_ = 0;  // ranges queued or sent
   std::optional<PeerFile> peerFile_;
+  std::map<int64_t, int64_t> supplied_;  // parts of the peer's file found: start to end
 };
 
 }  // namespace kelpie
