@@ -1,4 +1,5 @@
 #include "compare/sync.h"
+#include "compare/sync_index.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -471,6 +472,35 @@ TEST_F(Sync, ZeroPagesOfTheRebuiltFileStayHoles) {
   ASSERT_EQ(::stat(host_.savePath.c_str(), &info), 0);
   // The island touches three pages; a few more for the file system's own use.
   EXPECT_LE(info.st_blocks * 512, 64 * 1024);
+}
+
+// Where found ranges overlap, the sync goes on from inside the one that
+// reaches furthest instead of asking for what it already has.
+TEST(SyncSourceWithin, ContinuesInsideTheRangeThatReachesFurthest) {
+  SyncIndex index;
+  index.sources = {{0, 100, 50}, {40, 500, 10}, {70, 900, 20}};
+  struct Case {
+    int64_t position;
+    std::optional<SyncSource> source;
+    int64_t next;
+  };
+  const std::vector<Case> cases = {
+      {0, SyncSource{0, 100, 50}, -1},   {45, SyncSource{45, 505, 5}, -1},
+      {20, SyncSource{20, 120, 30}, -1}, {50, std::nullopt, 70},
+      {75, SyncSource{75, 905, 15}, -1}, {95, std::nullopt, 200},
+  };
+  for (const Case& c : cases) {
+    int64_t next = -1;
+    const std::optional<SyncSource> got = FindSyncSourceWithin(index, c.position, 200, next);
+    ASSERT_EQ(got.has_value(), c.source.has_value()) << c.position;
+    if (got) {
+      EXPECT_EQ(std::tie(got->found, got->start, got->len),
+                std::tie(c.source->found, c.source->start, c.source->len))
+          << c.position;
+    } else {
+      EXPECT_EQ(next, c.next) << c.position;
+    }
+  }
 }
 
 }  // namespace

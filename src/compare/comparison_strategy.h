@@ -24,6 +24,9 @@ struct SyncPacing {
   int64_t bytesInFlight = 0;
   int32_t stepsPerPass = 1;
   int64_t bytesPerPass = 0;  // copied or asked for; one step may pass it
+  // A range found before the offset reached that reaches past it is copied
+  // from there on, rather than only ranges found right at it.
+  bool copyFromWithin = false;
 };
 
 // What a version-2 responder says of the file it accepted to compare.

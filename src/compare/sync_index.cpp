@@ -7,6 +7,11 @@
 namespace kelpie {
 namespace {
 
+constexpr int kSourcesLookedBack = 8;
+
+}  // namespace
+namespace {
+
 bool Usable(const SyncSource& source, int32_t state, int64_t dataSize, int64_t newSize) {
   if (state != kSplit && state != kSettled) return false;
   if (source.len <= 0 || source.found < 0 || source.start < 0) return false;
@@ -45,6 +50,24 @@ const SyncSource* FindSyncSource(const SyncIndex& index, int64_t position, int64
   if (at != index.sources.end() && at->found == position) return &*at;
   next = at != index.sources.end() ? std::min(at->found, newSize) : newSize;
   return nullptr;
+}
+
+std::optional<SyncSource> FindSyncSourceWithin(const SyncIndex& index, int64_t position,
+                                               int64_t newSize, int64_t& next) {
+  if (const SyncSource* source = FindSyncSource(index, position, newSize, next)) return *source;
+  auto at = std::lower_bound(
+      index.sources.begin(), index.sources.end(), position,
+      [](const SyncSource& source, int64_t offset) { return source.found < offset; });
+  // Blocks overlap where found ranges do; the ones just before reach furthest.
+  const SyncSource* best = nullptr;
+  for (int looked = 0; at != index.sources.begin() && looked < kSourcesLookedBack; ++looked) {
+    --at;
+    if (at->found + at->len > position && (!best || at->found + at->len > best->found + best->len))
+      best = &*at;
+  }
+  if (best == nullptr) return std::nullopt;
+  const int64_t skip = position - best->found;
+  return SyncSource{position, best->start + skip, best->len - skip};
 }
 
 }  // namespace kelpie

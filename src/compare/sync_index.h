@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "compare/entries.h"
 
@@ -16,5 +17,10 @@ void RefreshSyncIndex(CompareJob& job);
 // newSize when no usable block begins there.
 const SyncSource* FindSyncSource(const SyncIndex& index, int64_t position, int64_t newSize,
                                  int64_t& next);
+
+// Like FindSyncSource, but a block found before position that reaches past
+// it serves too, from position on: the part of it that is left.
+std::optional<SyncSource> FindSyncSourceWithin(const SyncIndex& index, int64_t position,
+                                               int64_t newSize, int64_t& next);
 
 }  // namespace kelpie

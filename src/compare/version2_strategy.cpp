@@ -17,6 +17,11 @@ namespace {
 // nothing: an edit near a cut can spoil two or three neighbours at once.
 constexpr int kFewParts = 4;
 
+// Once the peer's file has shown that it repeats itself, a range found
+// further than this from its own offset is checked through its parts.
+constexpr int64_t kNearFound = int64_t{64} << 10;
+constexpr int64_t kManyRepeats = 8;
+
 constexpr char kMismatchLine[] = "Syncronison stopped: the rebuilt file differs from the peer's!";
 
 int64_t RecordValue(const CompareJob& job, const uint8_t* record, BlockField field) {
@@ -157,12 +162,19 @@ void Version2Strategy::Supply(int64_t at, int64_t len) {
 bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
                                 int level) {
   if (found < 0) return false;
+  const bool elsewhere =
+      found != whole.start && level > 0 && !AllZero(DataRange(job.data, whole.start, whole.len));
   // Mostly over what is supplied: edits near a range's ends make some overlap
   // without the file repeating itself.
-  if (found != whole.start && level > 0 && 2 * Supplied(found, whole.len) > whole.len &&
-      !AllZero(DataRange(job.data, whole.start, whole.len))) {
+  if (elsewhere && 2 * Supplied(found, whole.len) > whole.len) {
+    ++foundRepeated_;
     return true;
   }
+  const bool far = elsewhere && std::abs(found - whole.start) > kNearFound;
+  if (far) ++foundFar_;
+  // As many as found far away: the file repeats itself, and a copy found far
+  // away is likelier not the one the peer's file has there.
+  if (far && foundRepeated_ >= kManyRepeats && 2 * foundRepeated_ > foundFar_) return true;
   Supply(found, whole.len);
   return false;
 }
@@ -175,7 +187,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   // Found elsewhere, over a part of the peer's file another range supplies
   // already (a file that repeats itself): its parts may each be found where
   // they supply more.
-  const bool repeat = repeated.value_or(IsRepeat(job, found, whole, range.level));
+  const bool repeat = repeated ? *repeated : IsRepeat(job, found, whole, range.level);
   if (repeat) found = -1;
   SetValue(job, range.record, kBlockFound, found);
   int partLevel = 0;
@@ -285,7 +297,7 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
 }
 
 SyncPacing Version2Strategy::Pacing() const {
-  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{8} << 20};
+  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{8} << 20, true};
 }
 
 void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t request,
