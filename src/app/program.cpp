@@ -6,6 +6,7 @@
 
 #include "app/commands.h"
 #include "app/stop_signals.h"
+#include "compare/background_work.h"
 #include "compare/engine.h"
 #include "protocol/client_handler.h"
 #include "protocol/keep_alive.h"
@@ -58,7 +59,10 @@ void Program::Pass() {
         std::vector<pollfd> fds;
         state.network.AppendPollFds(fds);
         if (StopSignalDescriptor() >= 0) fds.push_back({StopSignalDescriptor(), POLLIN, 0});
+        // Work beside the loop (an index, a file's hash) wakes it when done.
+        if (BackgroundDoneDescriptor() >= 0) fds.push_back({BackgroundDoneDescriptor(), POLLIN, 0});
         events.WaitIdle(fds, kIdleWaitMs);
+        DrainBackgroundDone();
       }
       break;
     case WindowEventKind::Other:

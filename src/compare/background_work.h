@@ -45,4 +45,10 @@ class BackgroundWork {
   std::thread thread_;
 };
 
+// Readable once any background work has finished since the last Drain, so
+// that a main loop waiting on its descriptors wakes up for the result at
+// once; -1 when none could be made.
+int BackgroundDoneDescriptor();
+void DrainBackgroundDone();
+
 }  // namespace kelpie

@@ -1,4 +1,5 @@
 #include "compare/content_chunks.h"
+#include "compare/prefault.h"
 
 #include <xxhash.h>
 // The library's dispatching XXH3 uses AVX2 or AVX-512 where the processor has
@@ -28,6 +29,8 @@
 namespace kelpie {
 namespace {
 
+// Pages mapped at once ahead of the cutting.
+constexpr int64_t kPrefaultPiece = int64_t{4} << 20;
 constexpr int kCutBits = 8;
 constexpr int kLevelBits = 3;
 constexpr uint64_t kCutMask = ~uint64_t{0} << (64 - kCutBits);
@@ -135,6 +138,12 @@ ChunkCutter::ChunkCutter(std::span<const uint8_t> data, ZeroRunSink* zeros)
 bool ChunkCutter::Next(int64_t& end, int& level) {
   const auto size = static_cast<int64_t>(data_.size());
   if (pos_ >= size) return false;
+  if (pos_ + kMaxChunk > prefaulted_) {
+    const int64_t from = std::max(pos_, prefaulted_);
+    const int64_t len = std::min(kPrefaultPiece, size - from);
+    PrefaultForReading(data_.subspan(static_cast<size_t>(from), static_cast<size_t>(len)));
+    prefaulted_ = from + len;
+  }
   std::tie(end, level) = NextCut(pos_);
   if (end == size) level = kTopChunkLevel;
   // A range that would grow past its longest is cut here.

@@ -178,6 +178,7 @@ class ChunkCutter {
   int64_t lastCut_[kTopChunkLevel + 1] = {};  // latest cut of each level or higher
   int64_t zeroRunStart_ = 0;                  // the last run of zeros stepped over
   int64_t zeroRunEnd_ = 0;
+  int64_t prefaulted_ = 0;  // pages mapped ahead of the cutting up to here
 };
 
 ChunkCuts CutChunks(std::span<const uint8_t> data);

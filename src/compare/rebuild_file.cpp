@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "compare/prefault.h"
 #include "compare/zero_bytes.h"
 
 namespace kelpie {
