@@ -22,6 +22,8 @@ constexpr int kFewParts = 4;
 constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
+constexpr size_t kMostPartsAhead = 16;
+
 constexpr char kMismatchLine[] = "Syncronison stopped: the rebuilt file differs from the peer's!";
 
 int64_t RecordValue(const CompareJob& job, const uint8_t* record, BlockField field) {
@@ -81,7 +83,12 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const Ch
                                                      bool lookAhead) const {
   if (!lookAhead || range.parent == nullptr || range.level == 0) return {};
   int partLevel = 0;
-  return PartsOf(cuts_, range.level, whole, partLevel);
+  std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
+  // Content without cuts of the higher levels (a fill pattern) gives ranges
+  // cut only at their longest, of many more parts: asked ahead for every
+  // such range, they would cost far more than a round trip.
+  if (parts.size() > kMostPartsAhead) parts.clear();
+  return parts;
 }
 
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
