@@ -9,7 +9,7 @@ PACKAGE_TOOLS = file dpkg-dev desktop-file-utils man-db
 
 # `make fuzz` runs each fuzz target this long; `make test-fuzz` briefly.
 FUZZ_SECONDS      ?= 60
-TEST_FUZZ_SECONDS ?= 5
+TEST_FUZZ_SECONDS ?= 3
 # libFuzzer's runtime is in libclang-rt-14-dev, which clang only recommends;
 # llvm-14's symbolizer makes the sanitizers' reports readable.
 FUZZ_PACKAGES = clang libclang-rt-14-dev llvm-14
