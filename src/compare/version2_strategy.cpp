@@ -303,8 +303,10 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   return 1;
 }
 
+// Short passes of copying: the answers to the Gets of a pass are taken soon,
+// so the hash of the rebuilt file, which waits for them, keeps moving.
 SyncPacing Version2Strategy::Pacing() const {
-  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{8} << 20, true};
+  return SyncPacing{64, kMaxGetLength2, int64_t{16} << 20, 4096, int64_t{2} << 20, true};
 }
 
 void Version2Strategy::RequestRange(CompareJob& job, EngineHost& host, uint32_t request,
