@@ -107,10 +107,13 @@ struct PendingGet {
   int64_t received = 0;
 };
 
-// Checks a version-2 responder received before it could answer them.
+// Checks a version-2 responder received before it could answer them, and
+// the hashes of their first ranges' bytes at their own offsets, made while
+// the file's index is still being built (none for a range past the data).
 struct WaitingChecks {
   uint32_t batch = 0;
   std::vector<RangeCheck> ranges;
+  std::vector<std::optional<uint64_t>> ownHashes;
 };
 
 // One comparison, and later synchronisation, of a local file with a remote

@@ -69,8 +69,12 @@ uint32_t JobNumber(const CompareJob& job) {
   return static_cast<uint32_t>(job.fileId);
 }
 
+// A range whose bytes at its own offset were hashed while the index was
+// being built, with the check's hash, is found there: the index would answer
+// the same, as the own offset wins.
 void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_t batch,
-                  std::span<const RangeCheck> checks) {
+                  std::span<const RangeCheck> checks,
+                  std::span<const std::optional<uint64_t>> ownHashes = {}) {
   if (!checks.empty()) {
     job.position = std::max<int64_t>(checks[0].start, 0);
     host.UpdateJobList(kRepaintJobList);
@@ -78,8 +82,12 @@ void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_
   int64_t budget = kCheckHashBudget;
   std::vector<int64_t> found;
   found.reserve(checks.size());
-  for (const RangeCheck& range : checks)
-    found.push_back(FoundCode(job.chunkIndex->Find(range, budget), range.start));
+  for (size_t i = 0; i < checks.size(); ++i) {
+    const RangeCheck& range = checks[i];
+    const bool ownHolds = i < ownHashes.size() && ownHashes[i] == range.hash;
+    found.push_back(
+        FoundCode(ownHolds ? range.start : job.chunkIndex->Find(range, budget), range.start));
+  }
   SendMessage(state, JobConnection(state, job), BuildV2CheckAnswer(JobNumber(job), batch, found));
 }
 
@@ -89,7 +97,7 @@ void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_
 void KeepWaiting(MessageContext& c, CompareJob& job, V2CheckMessage& check) {
   if (job.waitingRanges + check.checks.size() <= kMostWaitingRanges) {
     job.waitingRanges += check.checks.size();
-    job.waitingChecks.push_back({check.batch, std::move(check.checks)});
+    job.waitingChecks.push_back({check.batch, std::move(check.checks), {}});
     return;
   }
   if (job.acceptancePending) return c.Log("Too many checks while the file is prepared, dropped");
@@ -113,6 +121,24 @@ void OnCheck(MessageContext& c) {
 // job's checks at once, as the file becomes ready for all of them together,
 // would hold the loop); until everything is out, the job's bar shows how
 // far the work got. answered: whether this pass has answered a batch yet.
+// While the index is built beside the loop, the loop itself hashes the
+// waiting ranges at their own offsets, as far as the pass has time: most
+// ranges of a file much like the peer's are found there, and are then
+// answered as soon as the index is ready.
+void HashWaitingRanges(const PeerState& state, CompareJob& job) {
+  const auto size = static_cast<int64_t>(job.data.size());
+  for (WaitingChecks& waiting : job.waitingChecks) {
+    while (waiting.ownHashes.size() < waiting.ranges.size()) {
+      if (!state.PassTimeLeft()) return;
+      const RangeCheck& range = waiting.ranges[waiting.ownHashes.size()];
+      const bool fits = range.start >= 0 && range.len > 0 && range.start <= size - range.len;
+      waiting.ownHashes.push_back(
+          fits ? std::optional(RangeHash(DataRange(job.data, range.start, range.len)))
+               : std::nullopt);
+    }
+  }
+}
+
 void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, bool& answered) {
   LoadedFile& file = *job.loaded;
   if (job.acceptancePending) {
@@ -125,6 +151,7 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
   }
   if (!job.chunkIndex) job.chunkIndex = file.ReadyChunkIndex();
   if (job.acceptancePending || !job.chunkIndex) {
+    HashWaitingRanges(state, job);
     const int64_t prepared = file.PreparedBytes();
     if (prepared != job.position) {
       job.position = prepared;
@@ -140,7 +167,7 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
     const WaitingChecks waiting = std::move(job.waitingChecks.front());
     job.waitingChecks.pop_front();
     job.waitingRanges -= waiting.ranges.size();
-    AnswerChecks(state, host, job, waiting.batch, waiting.ranges);
+    AnswerChecks(state, host, job, waiting.batch, waiting.ranges, waiting.ownHashes);
     answered = true;
   }
   job.preparing = !job.waitingChecks.empty();
