@@ -139,6 +139,14 @@ void HashWaitingRanges(const PeerState& state, CompareJob& job) {
   }
 }
 
+bool HeldAtOwnOffsets(const WaitingChecks& waiting) {
+  if (waiting.ownHashes.size() < waiting.ranges.size()) return false;
+  for (size_t i = 0; i < waiting.ranges.size(); ++i) {
+    if (waiting.ownHashes[i] != waiting.ranges[i].hash) return false;
+  }
+  return true;
+}
+
 void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, bool& answered) {
   LoadedFile& file = *job.loaded;
   if (job.acceptancePending) {
@@ -152,6 +160,14 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
   if (!job.chunkIndex) job.chunkIndex = file.ReadyChunkIndex();
   if (job.acceptancePending || !job.chunkIndex) {
     HashWaitingRanges(state, job);
+    // A batch found whole at its own offsets needs no index: it goes now.
+    while (!job.acceptancePending && !job.waitingChecks.empty() &&
+           HeldAtOwnOffsets(job.waitingChecks.front())) {
+      const WaitingChecks waiting = std::move(job.waitingChecks.front());
+      job.waitingChecks.pop_front();
+      job.waitingRanges -= waiting.ranges.size();
+      AnswerChecks(state, host, job, waiting.batch, waiting.ranges, waiting.ownHashes);
+    }
     const int64_t prepared = file.PreparedBytes();
     if (prepared != job.position) {
       job.position = prepared;
