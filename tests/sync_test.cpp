@@ -491,7 +491,7 @@ TEST(SyncSourceWithin, ContinuesInsideTheRangeThatReachesFurthest) {
   };
   for (const Case& c : cases) {
     int64_t next = -1;
-    const std::optional<SyncSource> got = FindSyncSourceWithin(index, c.position, 200, next);
+    const std::optional<SyncSource> got = FindSyncSource(index, c.position, 200, next, true);
     ASSERT_EQ(got.has_value(), c.source.has_value()) << c.position;
     if (got) {
       EXPECT_EQ(std::tie(got->found, got->start, got->len),

@@ -48,10 +48,6 @@ constexpr char kNoDataLine[] = "Syncronison stopped: the peer sent no data!";
 constexpr char kResumedLine[] = "Resuming from partial file ";
 constexpr char kDiscardedLine[] = "Partial file no longer fits the peer's file, discarded: ";
 
-std::optional<SyncSource> OptionalSource(const SyncSource* source) {
-  return source ? std::optional<SyncSource>(*source) : std::nullopt;
-}
-
 void ReleaseNewData(CompareJob& job) {
   job.rebuilt.reset();
 }
@@ -195,11 +191,8 @@ void SyncStep(CompareJob& job, EngineHost& host) {
     }
     const int64_t nextHeld = job.rebuilt->NextHeld(job.fetchPosition);
     int64_t next = nextHeld;
-    if (const std::optional<SyncSource> source =
-            pacing.copyFromWithin
-                ? FindSyncSourceWithin(job.syncIndex, job.fetchPosition, nextHeld, next)
-                : OptionalSource(
-                      FindSyncSource(job.syncIndex, job.fetchPosition, nextHeld, next))) {
+    if (const std::optional<SyncSource> source = FindSyncSource(
+            job.syncIndex, job.fetchPosition, nextHeld, next, pacing.copyFromWithin)) {
       job.rebuilt->Write(job.fetchPosition, DataRange(job.data, source->start, source->len));
       job.fetchPosition += source->len;
       moved += source->len;

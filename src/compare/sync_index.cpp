@@ -7,10 +7,8 @@
 namespace kelpie {
 namespace {
 
+// Blocks before a position looked at for one that reaches past it.
 constexpr int kSourcesLookedBack = 8;
-
-}  // namespace
-namespace {
 
 bool Usable(const SyncSource& source, int32_t state, int64_t dataSize, int64_t newSize) {
   if (state != kSplit && state != kSettled) return false;
@@ -42,22 +40,14 @@ void RefreshSyncIndex(CompareJob& job) {
   index.version = job.blocksVersion;
 }
 
-const SyncSource* FindSyncSource(const SyncIndex& index, int64_t position, int64_t newSize,
-                                 int64_t& next) {
+std::optional<SyncSource> FindSyncSource(const SyncIndex& index, int64_t position, int64_t newSize,
+                                         int64_t& next, bool fromWithin) {
   auto at = std::lower_bound(
       index.sources.begin(), index.sources.end(), position,
       [](const SyncSource& source, int64_t offset) { return source.found < offset; });
-  if (at != index.sources.end() && at->found == position) return &*at;
+  if (at != index.sources.end() && at->found == position) return *at;
   next = at != index.sources.end() ? std::min(at->found, newSize) : newSize;
-  return nullptr;
-}
-
-std::optional<SyncSource> FindSyncSourceWithin(const SyncIndex& index, int64_t position,
-                                               int64_t newSize, int64_t& next) {
-  if (const SyncSource* source = FindSyncSource(index, position, newSize, next)) return *source;
-  auto at = std::lower_bound(
-      index.sources.begin(), index.sources.end(), position,
-      [](const SyncSource& source, int64_t offset) { return source.found < offset; });
+  if (!fromWithin) return std::nullopt;
   // Blocks overlap where found ranges do; the ones just before reach furthest.
   const SyncSource* best = nullptr;
   for (int looked = 0; at != index.sources.begin() && looked < kSourcesLookedBack; ++looked) {
