@@ -116,11 +116,6 @@ void OnCheck(MessageContext& c) {
   });
 }
 
-// One pass over a preparing job: what became ready goes out, the acceptance
-// first, then the waiting checks while the pass has time (answering every
-// job's checks at once, as the file becomes ready for all of them together,
-// would hold the loop); until everything is out, the job's bar shows how
-// far the work got. answered: whether this pass has answered a batch yet.
 // While the index is built beside the loop, the loop itself hashes the
 // waiting ranges at their own offsets, as far as the pass has time: most
 // ranges of a file much like the peer's are found there, and are then
@@ -139,6 +134,14 @@ void HashWaitingRanges(const PeerState& state, CompareJob& job) {
   }
 }
 
+// Answers the oldest batch of checks that waited for the file.
+void AnswerFrontBatch(PeerState& state, ProtocolHost& host, CompareJob& job) {
+  const WaitingChecks waiting = std::move(job.waitingChecks.front());
+  job.waitingChecks.pop_front();
+  job.waitingRanges -= waiting.ranges.size();
+  AnswerChecks(state, host, job, waiting.batch, waiting.ranges, waiting.ownHashes);
+}
+
 bool HeldAtOwnOffsets(const WaitingChecks& waiting) {
   if (waiting.ownHashes.size() < waiting.ranges.size()) return false;
   for (size_t i = 0; i < waiting.ranges.size(); ++i) {
@@ -147,6 +150,11 @@ bool HeldAtOwnOffsets(const WaitingChecks& waiting) {
   return true;
 }
 
+// One pass over a preparing job: what became ready goes out, the acceptance
+// first, then the waiting checks while the pass has time (answering every
+// job's checks at once, as the file becomes ready for all of them together,
+// would hold the loop); until everything is out, the job's bar shows how
+// far the work got. answered: whether this pass has answered a batch yet.
 void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, bool& answered) {
   LoadedFile& file = *job.loaded;
   if (job.acceptancePending) {
@@ -163,10 +171,7 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
     // A batch found whole at its own offsets needs no index: it goes now.
     while (!job.acceptancePending && !job.waitingChecks.empty() &&
            HeldAtOwnOffsets(job.waitingChecks.front())) {
-      const WaitingChecks waiting = std::move(job.waitingChecks.front());
-      job.waitingChecks.pop_front();
-      job.waitingRanges -= waiting.ranges.size();
-      AnswerChecks(state, host, job, waiting.batch, waiting.ranges, waiting.ownHashes);
+      AnswerFrontBatch(state, host, job);
     }
     const int64_t prepared = file.PreparedBytes();
     if (prepared != job.position) {
@@ -180,10 +185,7 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
     host.UpdateJobList(kRepaintJobList);
   }
   while (!job.waitingChecks.empty() && (!answered || state.PassTimeLeft())) {
-    const WaitingChecks waiting = std::move(job.waitingChecks.front());
-    job.waitingChecks.pop_front();
-    job.waitingRanges -= waiting.ranges.size();
-    AnswerChecks(state, host, job, waiting.batch, waiting.ranges, waiting.ownHashes);
+    AnswerFrontBatch(state, host, job);
     answered = true;
   }
   job.preparing = !job.waitingChecks.empty();
