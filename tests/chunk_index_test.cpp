@@ -275,6 +275,30 @@ TEST(ChunkIndex, RepeatsAnsweredAtTheirOwnOffset) {
   EXPECT_EQ(index.Find({start + 29'000, len, HashOf(data, start, len)}, budget), start + 30'000);
 }
 
+// A short pattern shifted by an insertion of another length: the copy the
+// peer's file has near the range's own offset starts at no chunk, and is
+// still the one answered, not the pattern's first place far away.
+TEST(ChunkIndex, PatternShiftedOffItsChunksAnsweredNearItsOwnOffset) {
+  const Bytes pattern = RandomBytes(64, 15);
+  Bytes local;
+  while (local.size() < 600'000)
+    local.insert(local.end(), pattern.begin(), pattern.end());
+  Bytes peer = local;
+  const Bytes inserted = RandomBytes(100, 16);
+  peer.insert(peer.begin() + 400'000, inserted.begin(), inserted.end());
+  const ChunkIndex index(peer);
+  const int64_t start = 499'968, len = 8192;
+  const uint64_t hash = HashOf(local, start, len);
+  int64_t nearest = -1;
+  for (int64_t at = start - (16 << 10); at <= start + (16 << 10); ++at) {
+    const bool same = std::equal(peer.begin() + at, peer.begin() + at + len, local.begin() + start);
+    if (same && (nearest < 0 || std::abs(at - start) < std::abs(nearest - start))) nearest = at;
+  }
+  ASSERT_GE(nearest, 0);
+  int64_t budget = kUnlimited;
+  EXPECT_EQ(index.Find({start, len, hash}, budget), nearest);
+}
+
 // A fingerprint that differs only in bits the table does not keep names an
 // indexed range; its bytes are hashed and found different.
 TEST(ChunkIndex, VerifiesWhatTheTableNames) {

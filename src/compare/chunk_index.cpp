@@ -28,6 +28,12 @@ constexpr int kMaxCandidates = 4;
 // looked for, and how many chunk starts there are compared in full at most.
 constexpr int64_t kNearWindow = int64_t{64} << 10;
 constexpr size_t kMostNearTries = 4;
+// How far from its own offset a range found far away is looked for at any
+// offset.
+constexpr int64_t kNearBytes = int64_t{16} << 10;
+// A copy found at most this far away is taken as the nearest: the peer's
+// file is then shifted against the local one, not repeating itself.
+constexpr int64_t kNearShift = 1024;
 // Records and entries are five bytes. Small chunks past this many are not
 // indexed, nor more ranges, so that chunk numbers fit 31 bits and places
 // in the records 32.
@@ -475,13 +481,63 @@ int64_t ChunkIndex::NearestCopy(int64_t own, int64_t found, int64_t len,
       near.push_back(start);
     }
   }
+  found = TryNearest(near, own, found, len, hashBudget).value_or(found);
+  // A copy found further away may be a pattern's, while the peer's file has
+  // the same pattern nearer `own` at no chunk start (after an insertion of a
+  // length that is no multiple of the pattern's): any offset nearer will do.
+  const int64_t reachMost = std::min(std::abs(found - own) - 1, kNearBytes);
+  if (reachMost < kNearShift) return found;
+  const size_t needle = static_cast<size_t>(std::min<int64_t>(len, 32));
+  const int64_t last = std::min(own + reachMost, size - len);
+  near = StartsLike(found, needle, own, last, kMostNearTries, hashBudget);
+  // Behind: the last few of the nearest reach that holds any.
+  for (int64_t reach = 256, done = own; done > own - reachMost && done > 0; reach *= 8) {
+    reach = std::min(reach, reachMost);
+    const int64_t from = std::max<int64_t>(own - reach, 0);
+    std::vector<int64_t> behind =
+        StartsLike(found, needle, from, std::min(done, last + 1) - 1, SIZE_MAX, hashBudget);
+    done = from;
+    if (behind.empty()) continue;
+    const size_t keep = std::min(behind.size(), kMostNearTries);
+    near.insert(near.end(), behind.end() - static_cast<ptrdiff_t>(keep), behind.end());
+    break;
+  }
+  return TryNearest(near, own, found, len, hashBudget).value_or(found);
+}
+
+// Of the offsets in `near`, the nearest to `own` that holds the bytes at
+// `found`, trying a few, nearest first.
+std::optional<int64_t> ChunkIndex::TryNearest(std::vector<int64_t>& near, int64_t own,
+                                              int64_t found, int64_t len,
+                                              int64_t& hashBudget) const {
   std::sort(near.begin(), near.end(),
             [own](int64_t a, int64_t b) { return std::abs(a - own) < std::abs(b - own); });
   for (size_t tried = 0; tried < near.size() && tried < kMostNearTries; ++tried) {
     if (std::abs(near[tried] - own) >= std::abs(found - own)) break;
     if (SameBytes(near[tried], found, len, hashBudget)) return near[tried];
   }
-  return found;
+  return std::nullopt;
+}
+
+// Starts in [from, to] whose first `needle` bytes are those at `found`, in
+// order, at most `most` of them; the bytes looked through count as hashed,
+// and none are looked through without the budget for all.
+std::vector<int64_t> ChunkIndex::StartsLike(int64_t found, size_t needle, int64_t from, int64_t to,
+                                            size_t most, int64_t& hashBudget) const {
+  std::vector<int64_t> starts;
+  if (to < from || hashBudget < to - from) return starts;
+  hashBudget -= to - from;
+  const uint8_t* base = data_.data();
+  const uint8_t* at = base + from;
+  const uint8_t* end = base + to + needle;
+  while (starts.size() < most && at < end) {
+    const void* hit = ::memmem(at, static_cast<size_t>(end - at), base + found, needle);
+    if (hit == nullptr) break;
+    at = static_cast<const uint8_t*>(hit);
+    if (at - base != found) starts.push_back(at - base);
+    ++at;
+  }
+  return starts;
 }
 
 int64_t FoundCode(int64_t found, int64_t start) {

@@ -1,6 +1,7 @@
 #include "compare/version2_strategy.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <unordered_set>
@@ -23,6 +24,10 @@ constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
 constexpr size_t kMostPartsAhead = 16;
+// Parts asked ahead before their use is judged, and the most that may go to
+// waste for each one used.
+constexpr int64_t kAheadTrial = 1024;
+constexpr int64_t kAheadWaste = 16;
 
 constexpr char kMismatchLine[] = "Syncronison stopped: the rebuilt file differs from the peer's!";
 
@@ -82,6 +87,10 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
 std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const ChunkRange& whole,
                                                      bool lookAhead) const {
   if (!lookAhead || range.parent == nullptr || range.level == 0) return {};
+  // Parts asked ahead are wasted where their range is found after all; once
+  // nearly all of them were (a pattern whose every range is held somewhere),
+  // asking ahead costs more checks than the round trips it saves.
+  if (aheadAsked_ >= kAheadTrial && aheadUsed_ * kAheadWaste < aheadAsked_) return {};
   int partLevel = 0;
   std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
   // Content without cuts of the higher levels (a fill pattern) gives ranges
@@ -113,6 +122,7 @@ void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
       ahead.push_back(check(part));
     batch.ranges.push_back(range);
     batch.ahead.insert(batch.ahead.end(), parts.begin(), parts.end());
+    aheadAsked_ += static_cast<int64_t>(parts.size());
     SetValue(job, range.record, kBlockState, kSent);
   }
   queued_.erase(queued_.begin(), queued_.begin() + static_cast<ptrdiff_t>(taken));
@@ -166,6 +176,22 @@ void Version2Strategy::Supply(int64_t at, int64_t len) {
   supplied_[start] = end;
 }
 
+bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkRange& range) const {
+  size_t i = cuts_.FirstEndingAfter(range.start);
+  if (i >= cuts_.Count() || cuts_.Start(i) != range.start) return false;
+  const int64_t firstLen = cuts_.Length(i);
+  const uint8_t* first = data.data() + range.start;
+  for (int64_t at = cuts_.End(i++); i < cuts_.Count() && at < range.start + range.len; ++i) {
+    const int64_t len = cuts_.Length(i);
+    if (len == firstLen && at + len <= range.start + range.len &&
+        std::memcmp(first, data.data() + at, static_cast<size_t>(len)) == 0) {
+      return true;
+    }
+    at += len;
+  }
+  return false;
+}
+
 bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
                                 int level) {
   if (found < 0) return false;
@@ -178,6 +204,12 @@ bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const Chun
     return true;
   }
   const bool far = elsewhere && std::abs(found - whole.start) > kNearFound;
+  // Content that repeats within the range is held in many places; the one
+  // the peer's index named is no likelier than any other to be this range.
+  if (far && RepeatsWithin(job.data, whole)) {
+    ++foundRepeated_;
+    return true;
+  }
   if (far) ++foundFar_;
   // As many as found far away: the file repeats itself, and a copy found far
   // away is likelier not the one the peer's file has there.
@@ -224,6 +256,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     const Open open{record, range.record, partLevel};
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {
+      ++aheadUsed_;
       Settle(job, open, answer->second.second, partFound, {}, std::nullopt);
       ChangeCurrentRecord(record);
       // Whatever Settle added goes before the next part.

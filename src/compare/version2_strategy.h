@@ -79,6 +79,8 @@ class Version2Strategy : public ComparisonStrategy {
   // shown that it repeats itself. Zeros are zeros wherever they are found.
   // Records what it supplies otherwise.
   bool IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole, int level);
+  // Whether a small chunk of the range comes again inside it.
+  bool RepeatsWithin(std::span<const uint8_t> data, const ChunkRange& range) const;
   // How much of [at, at + len) of the peer's file ranges found earlier
   // supply, and the record of it.
   int64_t Supplied(int64_t at, int64_t len) const;
@@ -98,6 +100,8 @@ class Version2Strategy : public ComparisonStrategy {
   std::map<int64_t, int64_t> supplied_;  // parts of the peer's file found: start to end
   int64_t foundFar_ = 0;                 // ranges found far from their own offset
   int64_t foundRepeated_ = 0;            // ranges found over a part supplied already
+  int64_t aheadAsked_ = 0;               // parts asked ahead
+  int64_t aheadUsed_ = 0;                // of them, parts of ranges that were not found
 };
 
 }  // namespace kelpie
