@@ -13,7 +13,6 @@ namespace kelpie::bench {
 namespace {
 
 constexpr int kBlocks = 16;
-constexpr int64_t kPeriod = 1000;
 constexpr int kPeriodicEdits = 20;
 constexpr int64_t kEditLength = 64;
 constexpr int64_t kInserted = 100;
@@ -46,7 +45,7 @@ bool WritePeriodic(const std::string& path, int64_t size, const std::vector<char
       const int64_t original = p < at ? p : p - static_cast<int64_t>(inserted.size());
       block[static_cast<size_t>(p - start)] =
           p >= at && original < at ? inserted[static_cast<size_t>(p - at)]
-                                   : pattern[static_cast<size_t>(original % kPeriod)];
+                                   : pattern[static_cast<size_t>(original) % pattern.size()];
     }
     for (const auto& [offset, bytes] : edits) {
       for (size_t k = 0; k < bytes.size(); ++k) {
@@ -72,9 +71,13 @@ bool WriteZerosPair(const PairRequest& request) {
          WriteImage(request.peerPath, request.size, peer, IslandSeeds(peer.size(), rng));
 }
 
-bool WritePeriodicPair(const PairRequest& request) {
+namespace {
+
+// A pattern of `period` bytes repeated; the peer's copy has bytes inserted in
+// the middle and a few short edits.
+bool WritePatternPair(const PairRequest& request, size_t period) {
   Rng rng(request.seed);
-  std::vector<char> pattern(kPeriod);
+  std::vector<char> pattern(period);
   rng.Fill(pattern);
   std::vector<char> inserted(kInserted);
   rng.Fill(inserted);
@@ -86,6 +89,16 @@ bool WritePeriodicPair(const PairRequest& request) {
   }
   return WritePeriodic(request.localPath, request.size, pattern, request.size, {}, {}) &&
          WritePeriodic(request.peerPath, request.size, pattern, request.size / 2, inserted, edits);
+}
+
+}  // namespace
+
+bool WritePeriodicPair(const PairRequest& request) {
+  return WritePatternPair(request, 1000);
+}
+
+bool WriteFillPair(const PairRequest& request) {
+  return WritePatternPair(request, 4096);
 }
 
 }  // namespace kelpie::bench

@@ -36,6 +36,8 @@ const std::vector<PairKind>& PairKinds() {
        WriteZerosPair},
       {"periodic", "a 1000-byte pattern repeated; the peer has 100 bytes inserted, 20 edits",
        WritePeriodicPair},
+      {"fill", "a 4096-byte pattern repeated; the peer has 100 bytes inserted, 20 edits",
+       WriteFillPair},
       {"identical", "random bytes, the same on both sides", BenchScenario("identical")},
       {"edit", "random bytes; one byte changed in the middle", BenchScenario("edit")},
       {"insert", "random bytes; 1000 bytes inserted in the middle", BenchScenario("insert")},

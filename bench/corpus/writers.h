@@ -15,5 +15,6 @@ bool WriteMovedPair(const PairRequest& request);
 bool WriteTarPair(const PairRequest& request);
 bool WriteZerosPair(const PairRequest& request);
 bool WritePeriodicPair(const PairRequest& request);
+bool WriteFillPair(const PairRequest& request);
 
 }  // namespace kelpie::bench
