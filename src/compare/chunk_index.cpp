@@ -482,20 +482,26 @@ int64_t ChunkIndex::NearestCopy(int64_t own, int64_t found, int64_t len,
     }
   }
   found = TryNearest(near, own, found, len, hashBudget).value_or(found);
-  // A copy found further away may be a pattern's, while the peer's file has
-  // the same pattern nearer `own` at no chunk start (after an insertion of a
-  // length that is no multiple of the pattern's): any offset nearer will do.
+  return NearerAtAnyOffset(own, found, len, hashBudget);
+}
+
+// A copy found further away may be a pattern's, while the peer's file has
+// the same pattern nearer `own` at no chunk start (after an insertion of a
+// length that is no multiple of the pattern's): any offset nearer will do.
+// Nearer places are looked through first, so a short pattern costs a short
+// look.
+int64_t ChunkIndex::NearerAtAnyOffset(int64_t own, int64_t found, int64_t len,
+                                      int64_t& hashBudget) const {
   const int64_t reachMost = std::min(std::abs(found - own) - 1, kNearBytes);
   if (reachMost < kNearShift) return found;
   const size_t needle = static_cast<size_t>(std::min<int64_t>(len, 32));
-  const int64_t last = std::min(own + reachMost, size - len);
-  near = StartsLike(found, needle, own, last, kMostNearTries, hashBudget);
+  const int64_t last = std::min(own + reachMost, static_cast<int64_t>(data_.size()) - len);
+  std::vector<int64_t> near = StartsLike(found, needle, own, last, kMostNearTries, hashBudget);
   // Behind: the last few of the nearest reach that holds any.
-  for (int64_t reach = 256, done = own; done > own - reachMost && done > 0; reach *= 8) {
-    reach = std::min(reach, reachMost);
-    const int64_t from = std::max<int64_t>(own - reach, 0);
-    std::vector<int64_t> behind =
-        StartsLike(found, needle, from, std::min(done, last + 1) - 1, SIZE_MAX, hashBudget);
+  const int64_t behindMost = std::max<int64_t>(own - reachMost, 0);
+  for (int64_t reach = 256, done = own; done > behindMost; reach *= 8) {
+    const int64_t from = std::max(own - reach, behindMost);
+    std::vector<int64_t> behind = StartsLike(found, needle, from, done - 1, SIZE_MAX, hashBudget);
     done = from;
     if (behind.empty()) continue;
     const size_t keep = std::min(behind.size(), kMostNearTries);

@@ -75,6 +75,7 @@ class ChunkIndex {
   // the budget runs out first. What is compared counts as hashed.
   bool SameBytes(int64_t a, int64_t b, int64_t len, int64_t& hashBudget) const;
   int64_t NearestCopy(int64_t own, int64_t found, int64_t len, int64_t& hashBudget) const;
+  int64_t NearerAtAnyOffset(int64_t own, int64_t found, int64_t len, int64_t& hashBudget) const;
   std::optional<int64_t> TryNearest(std::vector<int64_t>& near, int64_t own, int64_t found,
                                     int64_t len, int64_t& hashBudget) const;
   std::vector<int64_t> StartsLike(int64_t found, size_t needle, int64_t from, int64_t to,

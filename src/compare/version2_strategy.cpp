@@ -177,17 +177,14 @@ void Version2Strategy::Supply(int64_t at, int64_t len) {
 }
 
 bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkRange& range) const {
-  size_t i = cuts_.FirstEndingAfter(range.start);
-  if (i >= cuts_.Count() || cuts_.Start(i) != range.start) return false;
-  const int64_t firstLen = cuts_.Length(i);
-  const uint8_t* first = data.data() + range.start;
-  for (int64_t at = cuts_.End(i++); i < cuts_.Count() && at < range.start + range.len; ++i) {
-    const int64_t len = cuts_.Length(i);
-    if (len == firstLen && at + len <= range.start + range.len &&
-        std::memcmp(first, data.data() + at, static_cast<size_t>(len)) == 0) {
+  const std::vector<ChunkRange> chunks =
+      RangesOfLevel(cuts_, 0, range.start, range.start + range.len);
+  for (size_t k = 1; k < chunks.size(); ++k) {
+    if (chunks[k].len == chunks[0].len &&
+        std::memcmp(data.data() + chunks[0].start, data.data() + chunks[k].start,
+                    static_cast<size_t>(chunks[0].len)) == 0) {
       return true;
     }
-    at += len;
   }
   return false;
 }

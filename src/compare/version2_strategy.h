@@ -75,8 +75,9 @@ class Version2Strategy : public ComparisonStrategy {
               const KnownAnswers& known, std::optional<bool> repeated);
   // Whether a range found at `found` is better checked through its parts:
   // found elsewhere, mostly over a part of the peer's file supplied already
-  // (the file repeats itself), or far from its own offset once the file has
-  // shown that it repeats itself. Zeros are zeros wherever they are found.
+  // (the file repeats itself), or far from its own offset when its content
+  // repeats within it or once the file has shown that it repeats itself.
+  // Zeros are zeros wherever they are found.
   // Records what it supplies otherwise.
   bool IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole, int level);
   // Whether a small chunk of the range comes again inside it.
@@ -99,7 +100,7 @@ class Version2Strategy : public ComparisonStrategy {
   std::optional<PeerFile> peerFile_;
   std::map<int64_t, int64_t> supplied_;  // parts of the peer's file found: start to end
   int64_t foundFar_ = 0;                 // ranges found far from their own offset
-  int64_t foundRepeated_ = 0;            // ranges found over a part supplied already
+  int64_t foundRepeated_ = 0;            // ranges found where another copy is as likely
   int64_t aheadAsked_ = 0;               // parts asked ahead
   int64_t aheadUsed_ = 0;                // of them, parts of ranges that were not found
 };
