@@ -13,6 +13,7 @@
 
 #include "common/zigzag.h"
 #include "compare/background_work.h"
+#include "compare/vector_state.h"
 
 namespace kelpie {
 namespace {
@@ -68,7 +69,9 @@ uint64_t ZeroBytesHash(int64_t len) {
     XXH3_64bits_update(state.get(), zeroBytes,
                        static_cast<size_t>(std::min<int64_t>(left, std::ssize(zeroBytes))));
   }
-  return XXH3_64bits_digest(state.get());
+  const uint64_t hash = XXH3_64bits_digest(state.get());
+  ClearUpperVectorState();
+  return hash;
 }
 
 // Five-byte values, least significant byte first.

@@ -1,5 +1,6 @@
 #include "compare/content_chunks.h"
 #include "compare/prefault.h"
+#include "compare/vector_state.h"
 
 #include <xxhash.h>
 // The library's dispatching XXH3 uses AVX2 or AVX-512 where the processor has
@@ -268,7 +269,9 @@ std::vector<ChunkRange> PartsOf(const ChunkCuts& cuts, int level, const ChunkRan
 }
 
 uint64_t RangeHash(std::span<const uint8_t> bytes) {
-  return XXH3_64bits(bytes.data(), bytes.size());
+  const uint64_t hash = XXH3_64bits(bytes.data(), bytes.size());
+  ClearUpperVectorState();
+  return hash;
 }
 
 }  // namespace kelpie

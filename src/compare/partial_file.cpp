@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "compare/vector_state.h"
 #include "transport/little_endian.h"
 
 // A partial file is the rebuilt file as far as it got, followed by a trailer:
@@ -38,6 +39,12 @@ bool ReadExactly(int fd, std::span<uint8_t> into, off_t at) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+uint64_t Checksum(std::span<const uint8_t> body) {
+  const uint64_t sum = XXH3_64bits(body.data(), body.size());
+  ClearUpperVectorState();
+  return sum;
 }
 
 }  // namespace
@@ -94,7 +101,7 @@ std::vector<uint8_t> PartialTrailer(const PartialIdentity& identity, const HeldR
     at += kRunSize;
   }
   WriteU32(out, bodySize, static_cast<uint32_t>(bodySize));
-  WriteU64(out, bodySize + 4, XXH3_64bits(bytes.data(), bodySize));
+  WriteU64(out, bodySize + 4, Checksum(out.first(bodySize)));
   std::memcpy(bytes.data() + bodySize + 12, kMagic, sizeof kMagic);
   return bytes;
 }
@@ -115,8 +122,7 @@ std::optional<PartialState> ReadPartialTrailer(int fd) {
   }
   std::vector<uint8_t> body(bodySize);
   const int64_t bodyAt = fileSize - static_cast<int64_t>(kTailSize) - bodySize;
-  if (!ReadExactly(fd, body, static_cast<off_t>(bodyAt)) ||
-      XXH3_64bits(body.data(), body.size()) != ReadU64(tail, 4)) {
+  if (!ReadExactly(fd, body, static_cast<off_t>(bodyAt)) || Checksum(body) != ReadU64(tail, 4)) {
     return std::nullopt;
   }
   PartialState state;

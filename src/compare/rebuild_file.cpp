@@ -183,9 +183,12 @@ void RebuildFile::Filled(int64_t upTo) {
   }
   if (hasher_) hasher_->Advance(upTo, kMostUnhashed);
   if (!file_.valid()) return;
-  while (upTo - writtenBack_ >= kWritebackPiece) {
-    ::sync_file_range(file_.get(), writtenBack_, kWritebackPiece, SYNC_FILE_RANGE_WRITE);
-    writtenBack_ += kWritebackPiece;
+  // The tail goes as soon as the file is whole, so that the flush before
+  // the save waits for little while its hash is finished.
+  while (upTo - writtenBack_ >= kWritebackPiece || (upTo == size() && writtenBack_ < upTo)) {
+    const int64_t piece = std::min(kWritebackPiece, upTo - writtenBack_);
+    ::sync_file_range(file_.get(), writtenBack_, piece, SYNC_FILE_RANGE_WRITE);
+    writtenBack_ += piece;
   }
 }
 
