@@ -205,6 +205,23 @@ TEST(ChunkIndex, FindsOwnOffsetFirstThenElsewhereElseNothing) {
   EXPECT_EQ(none, 0);
 }
 
+// A range the index does not hold (no cut range: a run of parts) is found
+// only where the shift it is given says, and only when the bytes there are
+// the same.
+TEST(ChunkIndex, RangeItDoesNotHoldIsFoundAtTheShiftGiven) {
+  const Bytes local = Random(1'000'000);
+  Bytes peer = RandomBytes(100, 12);
+  peer.insert(peer.end(), local.begin(), local.end());
+  const ChunkIndex index(peer);
+  const int64_t start = 300'001, len = 200'003;
+  const uint64_t hash = HashOf(local, start, len);
+  const std::pair<int64_t, int64_t> cases[] = {{0, -1}, {100, start + 100}, {7, -1}, {-100, -1}};
+  for (const auto& [shift, expected] : cases) {
+    int64_t budget = kUnlimited;
+    EXPECT_EQ(index.Find({start, len, hash}, budget, shift), expected) << shift;
+  }
+}
+
 // What a check may hash: an offset the table names, then the own offset
 // (compared with it when it holds the bytes); with too little budget for a
 // hash, no answer rests on it.

@@ -321,8 +321,8 @@ TEST(Version2Session, ASynchronisationCutOffHalfwayResumes) {
 // own layout: ranges found over a part of the peer's file that others
 // supply already are looked at more closely, so a shift and a few edits cost
 // little more than their own bytes. A pattern longer than a small chunk
-// gives ranges of many parts, which are asked ahead on a slow link only
-// while that pays. Parameters: the pattern's length, and the file's size
+// gives ranges of many parts, which are checked in runs first, and asked
+// ahead on a slow link only while that pays. Parameters: the pattern's length, and the file's size
 // over the most bytes the initiator may send.
 class Version2Repeating : public ::testing::TestWithParam<std::pair<size_t, int>> {};
 
@@ -346,13 +346,16 @@ TEST_P(Version2Repeating, FileIsRebuiltFromItsOwnLayout) {
     const Network& network = s.client.program.state.network;
     EXPECT_TRUE(s.Rebuild(local, peer));
     EXPECT_LT(network.BytesReceived(), std::ssize(peer) / 100) << lookAhead;
-    EXPECT_LT(network.BytesSent(), std::ssize(peer) / sentShare) << lookAhead;
+    // On a slow link only ranges of very many parts are checked in runs,
+    // which cost a round trip more.
+    const int share = lookAhead == 0.0 ? 100 : sentShare;
+    EXPECT_LT(network.BytesSent(), std::ssize(peer) / share) << lookAhead;
   }
   Version2Strategy::lookAheadRoundTripMs = before;
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, Version2Repeating,
-                         ::testing::Values(std::pair{1000, 200}, std::pair{4096, 100}));
+                         ::testing::Values(std::pair{1000, 250}, std::pair{4096, 250}));
 
 // Two comparisons on one connection at once: their batches and pieces
 // interleave, and each job takes only its own.

@@ -414,7 +414,7 @@ bool ChunkIndex::SameBytes(int64_t a, int64_t b, int64_t len, int64_t& hashBudge
   return true;
 }
 
-int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget) const {
+int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget, int64_t shift) const {
   const auto size = static_cast<int64_t>(data_.size());
   const int64_t len = check.len;
   if (len <= 0 || len > size) return -1;
@@ -462,6 +462,11 @@ int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget) const {
   if (ownFits && !ownHolds.has_value()) {
     const std::optional<uint64_t> hash = HashAt(own, len, hashBudget);
     if (hash && *hash == check.hash) return own;
+  }
+  const int64_t shifted = own + shift;
+  if (shift != 0 && candidates == 0 && shifted >= 0 && shifted <= size - len) {
+    const std::optional<uint64_t> hash = HashAt(shifted, len, hashBudget);
+    if (hash && *hash == check.hash) return shifted;
   }
   return -1;
 }

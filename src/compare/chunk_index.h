@@ -47,8 +47,11 @@ class ChunkIndex {
   // of bytes this call may still hash (or compare), and is reduced by what
   // it hashes; an offset whose bytes it cannot hash within it is not
   // answered. A range found elsewhere costs one hash of its length; one not
-  // found, or found only at its own offset, one hash too.
-  int64_t Find(const RangeCheck& check, int64_t& hashBudget) const;
+  // found, or found only at its own offset, one hash too. A range the index
+  // does not hold (not one of its cut ranges) is also tried `shift` bytes
+  // from its own offset, where the content around it was found: one hash
+  // more.
+  int64_t Find(const RangeCheck& check, int64_t& hashBudget, int64_t shift = 0) const;
 
   size_t RangeCount() const { return entryCount_; }
   // Bytes the index itself holds.

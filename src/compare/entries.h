@@ -151,6 +151,9 @@ struct CompareJob {
   bool acceptancePending = false;
   std::deque<WaitingChecks> waitingChecks;
   size_t waitingRanges = 0;
+  // Responder, version 2: how far from its own offset the latest range found
+  // away from it lay; the place a range the index does not hold is tried.
+  int64_t foundShift = 0;
 
   // Initiator, synchronising: the next offset of the new file to copy or ask
   // for, and the Gets outstanding by offset. position is where the first

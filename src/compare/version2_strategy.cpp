@@ -24,6 +24,11 @@ constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
 constexpr size_t kMostPartsAhead = 16;
+// More parts than this are checked in kPartRuns runs first: a round trip
+// more for the run with the edit, so on a slow link only for many more.
+constexpr size_t kMostParts = 32;
+constexpr size_t kMostPartsSlowLink = 256;
+constexpr size_t kPartRuns = 32;
 // Parts asked ahead before their use is judged, and the most that may go to
 // waste for each one used.
 constexpr int64_t kAheadTrial = 1024;
@@ -100,9 +105,13 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const Ch
   return parts;
 }
 
+bool Version2Strategy::SlowLink() const {
+  return roundTripMs_ >= lookAheadRoundTripMs &&
+         roundTripMs_ != std::numeric_limits<double>::infinity();
+}
+
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
-  const bool lookAhead = roundTripMs_ >= lookAheadRoundTripMs &&
-                         roundTripMs_ != std::numeric_limits<double>::infinity();
+  const bool lookAhead = SlowLink();
   SentBatch batch;
   batch.sentAt = std::chrono::steady_clock::now();
   batch.timed = answered_;
@@ -215,6 +224,31 @@ bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const Chun
   return false;
 }
 
+std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
+                                                              const ChunkRange& whole) const {
+  int partLevel = 0;
+  const std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
+  std::vector<Part> split;
+  if (parts.size() <= (SlowLink() ? kMostPartsSlowLink : kMostParts)) {
+    for (const ChunkRange& part : parts)
+      split.push_back({part, partLevel, false});
+    return split;
+  }
+  // The first part goes alone: the peer's index holds it, and where it is
+  // found shows the peer where to look for the runs behind it, which its
+  // index does not hold. A run's ends are cuts of the parts' level, so one
+  // level above them its parts are those parts again.
+  split.push_back({parts[0], partLevel, false});
+  const size_t perRun = (parts.size() - 1 + kPartRuns - 1) / kPartRuns;
+  for (size_t first = 1; first < parts.size(); first += perRun) {
+    const ChunkRange& last = parts[std::min(parts.size(), first + perRun) - 1];
+    const ChunkRange run{parts[first].start, last.start + last.len - parts[first].start};
+    const bool single = run.len == parts[first].len;
+    split.push_back({run, single ? partLevel : partLevel + 1, !single});
+  }
+  return split;
+}
+
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
                               bool parentFoundSome, const KnownAnswers& known,
                               std::optional<bool> repeated) {
@@ -226,10 +260,9 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   const bool repeat = repeated ? *repeated : IsRepeat(job, found, whole, range.level);
   if (repeat) found = -1;
   SetValue(job, range.record, kBlockFound, found);
-  int partLevel = 0;
-  std::vector<ChunkRange> parts;
-  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat)) {
-    parts = PartsOf(cuts_, range.level, whole, partLevel);
+  std::vector<Part> parts;
+  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat || range.group)) {
+    parts = SplitOf(range, whole);
   }
   --open_;
   if (parts.empty()) {
@@ -238,19 +271,21 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   }
   SetValue(job, range.record, kBlockState, kSplit);
   bool partFound = repeat || parts.size() < kFewParts;
-  for (const ChunkRange& part : parts) {
-    auto answer = known.find(part.start);
-    if (answer != known.end() && answer->second.first == part.len && answer->second.second >= 0) {
+  for (const Part& part : parts) {
+    auto answer = known.find(part.range.start);
+    if (answer != known.end() && answer->second.first == part.range.len &&
+        answer->second.second >= 0) {
       partFound = true;
     }
   }
   // Each part goes behind the one before it, so the parts follow their range
   // in file order. Parts already answered ahead are settled at once.
-  for (const ChunkRange& part : parts) {
+  for (const Part& split : parts) {
+    const ChunkRange& part = split.range;
     uint8_t* record = AddRange(job, part);
     if (record == nullptr) break;
     ++open_;
-    const Open open{record, range.record, partLevel};
+    const Open open{record, range.record, split.level, split.group};
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {
       ++aheadUsed_;

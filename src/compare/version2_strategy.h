@@ -54,6 +54,15 @@ class Version2Strategy : public ComparisonStrategy {
     uint8_t* record = nullptr;
     uint8_t* parent = nullptr;  // null for a top-level range
     int level = 0;
+    // A run of parts checked as one: the peer has no index of it, so it is
+    // checked through its parts whenever it is not found.
+    bool group = false;
+  };
+  // A range that the parts of a range not found are checked as.
+  struct Part {
+    ChunkRange range;
+    int level = 0;
+    bool group = false;
   };
   // Checks sent in one message: the open ranges, then the parts of some of
   // them asked ahead.
@@ -68,7 +77,14 @@ class Version2Strategy : public ComparisonStrategy {
 
   std::vector<ChunkRange> AheadParts(const Open& range, const ChunkRange& whole,
                                      bool lookAhead) const;
+  // Whether batches have taken lookAheadRoundTripMs or more to be answered.
+  bool SlowLink() const;
   void SendBatch(CompareJob& job, EngineHost& host);
+  // What a range not found is checked through: its parts (PartsOf) or, when
+  // they are many (content cut only at its longest, such as a fill
+  // pattern), runs of them, so that an edit among a thousand parts costs
+  // a few checks of each size rather than a check of every part.
+  std::vector<Part> SplitOf(const Open& range, const ChunkRange& whole) const;
   // `repeated` says whether found is over a part of the peer's file already
   // supplied; unknown, it is found out (and claimed) here.
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,

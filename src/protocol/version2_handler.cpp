@@ -85,8 +85,9 @@ void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_
   for (size_t i = 0; i < checks.size(); ++i) {
     const RangeCheck& range = checks[i];
     const bool ownHolds = i < ownHashes.size() && ownHashes[i] == range.hash;
-    found.push_back(
-        FoundCode(ownHolds ? range.start : job.chunkIndex->Find(range, budget), range.start));
+    const int64_t at = ownHolds ? range.start : job.chunkIndex->Find(range, budget, job.foundShift);
+    if (at >= 0 && at != range.start) job.foundShift = at - range.start;
+    found.push_back(FoundCode(at, range.start));
   }
   SendMessage(state, JobConnection(state, job), BuildV2CheckAnswer(JobNumber(job), batch, found));
 }
