@@ -29,6 +29,12 @@ constexpr size_t kMostPartsAhead = 16;
 constexpr size_t kMostParts = 32;
 constexpr size_t kMostPartsSlowLink = 256;
 constexpr size_t kPartRuns = 32;
+// A small chunk this long or longer (content with no cut of its own, cut
+// only at its longest) found where other ranges supply the peer's file
+// already is checked in pieces of kPiece bytes: the peer's copy of it
+// likely holds an edit, which then costs a piece rather than the chunk.
+constexpr int64_t kLeastPieced = 2048;
+constexpr int64_t kPiece = 512;
 // Parts asked ahead before their use is judged, and the most that may go to
 // waste for each one used.
 constexpr int64_t kAheadTrial = 1024;
@@ -201,8 +207,8 @@ bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkR
 bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
                                 int level) {
   if (found < 0) return false;
-  const bool elsewhere =
-      found != whole.start && level > 0 && !AllZero(DataRange(job.data, whole.start, whole.len));
+  const bool elsewhere = found != whole.start && (level > 0 || whole.len >= kLeastPieced) &&
+                         !AllZero(DataRange(job.data, whole.start, whole.len));
   // Mostly over what is supplied: edits near a range's ends make some overlap
   // without the file repeating itself.
   if (elsewhere && 2 * Supplied(found, whole.len) > whole.len) {
@@ -225,26 +231,31 @@ bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const Chun
 }
 
 std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
-                                                              const ChunkRange& whole) const {
+                                                              const ChunkRange& whole,
+                                                              bool repeat) const {
   int partLevel = 0;
   const std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
   std::vector<Part> split;
+  if (parts.empty() && repeat && whole.len >= kLeastPieced && !SlowLink()) {
+    for (int64_t at = whole.start; at < whole.start + whole.len; at += kPiece)
+      split.push_back({{at, std::min(kPiece, whole.start + whole.len - at)}, 0});
+    return split;
+  }
   if (parts.size() <= (SlowLink() ? kMostPartsSlowLink : kMostParts)) {
     for (const ChunkRange& part : parts)
-      split.push_back({part, partLevel, false});
+      split.push_back({part, partLevel});
     return split;
   }
   // The first part goes alone: the peer's index holds it, and where it is
   // found shows the peer where to look for the runs behind it, which its
   // index does not hold. A run's ends are cuts of the parts' level, so one
   // level above them its parts are those parts again.
-  split.push_back({parts[0], partLevel, false});
+  split.push_back({parts[0], partLevel});
   const size_t perRun = (parts.size() - 1 + kPartRuns - 1) / kPartRuns;
   for (size_t first = 1; first < parts.size(); first += perRun) {
     const ChunkRange& last = parts[std::min(parts.size(), first + perRun) - 1];
     const ChunkRange run{parts[first].start, last.start + last.len - parts[first].start};
-    const bool single = run.len == parts[first].len;
-    split.push_back({run, single ? partLevel : partLevel + 1, !single});
+    split.push_back({run, run.len == parts[first].len ? partLevel : partLevel + 1});
   }
   return split;
 }
@@ -261,8 +272,8 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   if (repeat) found = -1;
   SetValue(job, range.record, kBlockFound, found);
   std::vector<Part> parts;
-  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat || range.group)) {
-    parts = SplitOf(range, whole);
+  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat)) {
+    parts = SplitOf(range, whole, repeat);
   }
   --open_;
   if (parts.empty()) {
@@ -285,7 +296,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     uint8_t* record = AddRange(job, part);
     if (record == nullptr) break;
     ++open_;
-    const Open open{record, range.record, split.level, split.group};
+    const Open open{record, range.record, split.level};
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {
       ++aheadUsed_;

@@ -54,15 +54,12 @@ class Version2Strategy : public ComparisonStrategy {
     uint8_t* record = nullptr;
     uint8_t* parent = nullptr;  // null for a top-level range
     int level = 0;
-    // A run of parts checked as one: the peer has no index of it, so it is
-    // checked through its parts whenever it is not found.
-    bool group = false;
   };
-  // A range that the parts of a range not found are checked as.
+  // A range that a range not found is checked through, and its level: a run
+  // of parts has the level above them, so that its parts are those parts.
   struct Part {
     ChunkRange range;
     int level = 0;
-    bool group = false;
   };
   // Checks sent in one message: the open ranges, then the parts of some of
   // them asked ahead.
@@ -83,8 +80,9 @@ class Version2Strategy : public ComparisonStrategy {
   // What a range not found is checked through: its parts (PartsOf) or, when
   // they are many (content cut only at its longest, such as a fill
   // pattern), runs of them, so that an edit among a thousand parts costs
-  // a few checks of each size rather than a check of every part.
-  std::vector<Part> SplitOf(const Open& range, const ChunkRange& whole) const;
+  // a few dozen checks rather than a check of every part. A long small
+  // chunk found only over what others supply (`repeat`) goes in pieces.
+  std::vector<Part> SplitOf(const Open& range, const ChunkRange& whole, bool repeat) const;
   // `repeated` says whether found is over a part of the peer's file already
   // supplied; unknown, it is found out (and claimed) here.
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
