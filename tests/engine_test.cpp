@@ -443,9 +443,11 @@ TEST_F(Responder, FileWorkIsMadeOnceBesideTheLoopForEveryJob) {
 }
 
 // A file given up while its work runs stops the work and leaves nothing
-// behind (the sanitizer build watches for leaks and stray accesses).
+// behind (the sanitizer build watches for leaks and stray accesses). The
+// file is large enough that its work is still running however long this
+// thread waits for a core between two looks.
 TEST_F(Responder, FileGivenUpWhileItsWorkRunsStopsIt) {
-  FileEntry& entry = Offer(RandomBytes(4 << 20, 6));
+  FileEntry& entry = Offer(RandomBytes(16 << 20, 6));
   for (int round = 0; round < 3; ++round) {
     std::shared_ptr<LoadedFile> file = tables_.loadedFiles.Open(entry.path, entry.size);
     ASSERT_NE(file, nullptr);

@@ -2,6 +2,10 @@
 // size or out of range, and data pieces that continue nothing it asked.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "compare/content_chunks.h"
 #include "compare/engine.h"
 #include "compare/sync.h"
 #include "protocol/messages_v2.h"
@@ -94,6 +98,32 @@ TEST_F(Version2Initiator, StoresOnlyPiecesThatContinueAnOutstandingGet) {
   EXPECT_TRUE(job_->pendingGets.empty());
   EXPECT_EQ(NewBytes(*job_)[99], 0xAB);
   EXPECT_EQ(NewBytes(*job_)[100], 0);
+}
+
+// A large file is cut beside the loop: its first checks go once the cuts
+// are made, one for each of its top ranges. A job dropped while its file is
+// still being cut stops the cutting (the sanitizer build watches that).
+TEST(Version2LargeFile, IsCutBesideTheLoop) {
+  test::TempDir dir;
+  Tables tables;
+  test::QueueingHost host{tables, 3};
+  host.peerVersion = 2;
+  const std::vector<uint8_t> local = RandomBytes(16 << 20, 2);
+  const FileEntry entry{dir.Write("local.bin", local), std::ssize(local), "", 0, 0};
+  const FileEntry peer{"/peer.bin", 1000, "", 0, 0};
+  ASSERT_NE(StartComparison(tables, host, entry, peer), nullptr);
+  size_t checked = 0;
+  for (int pass = 0; pass < 10'000 && checked == 0; ++pass) {
+    RunComparisons(tables, host);
+    for (const test::Envelope& sent : host.outbox) {
+      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
+        checked += check->checks.size();
+      }
+    }
+    if (checked == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(checked, RangesOfLevel(CutChunks(local), kTopChunkLevel, 0, std::ssize(local)).size());
+  ASSERT_NE(StartComparison(tables, host, entry, peer), nullptr);
 }
 
 }  // namespace

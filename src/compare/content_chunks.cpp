@@ -1,4 +1,5 @@
 #include "compare/content_chunks.h"
+#include "compare/background_work.h"
 #include "compare/prefault.h"
 #include "compare/vector_state.h"
 
@@ -224,7 +225,7 @@ int64_t ChunkCutter::SkipZeros(int64_t from, int64_t limit) {
   return std::min(limit, end);
 }
 
-ChunkCuts CutChunks(std::span<const uint8_t> data) {
+ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress) {
   ChunkCuts cuts;
   // Chunks average about 380 bytes on varied data; runs of one value make
   // fewer, and a longer list grows without copying.
@@ -232,8 +233,14 @@ ChunkCuts CutChunks(std::span<const uint8_t> data) {
   ChunkCutter cutter(data);
   int64_t end = 0;
   int level = 0;
-  while (cutter.Next(end, level))
+  while (cutter.Next(end, level)) {
     cuts.Add(end, level);
+    // A millisecond or two of cutting between two reports.
+    if (progress != nullptr && cuts.Count() % 4096 == 0) {
+      progress->SetDone(end);
+      if (progress->StopRequested()) break;
+    }
+  }
   cuts.Shrink();
   return cuts;
 }

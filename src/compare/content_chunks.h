@@ -181,7 +181,11 @@ class ChunkCutter {
   int64_t prefaulted_ = 0;  // pages mapped ahead of the cutting up to here
 };
 
-ChunkCuts CutChunks(std::span<const uint8_t> data);
+class WorkProgress;
+
+// With progress, the cutting reports how far it got and ends early, with
+// the cuts so far, once it is told to stop.
+ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress = nullptr);
 
 // A range of one level: [start, start + len).
 struct ChunkRange {

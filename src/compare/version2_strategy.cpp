@@ -23,6 +23,9 @@ constexpr int kFewParts = 4;
 constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
+// A file this large or larger is cut beside the loop.
+constexpr size_t kCutAside = size_t{8} << 20;
+
 constexpr size_t kMostPartsAhead = 16;
 // More parts than this are checked in kPartRuns runs first: a round trip
 // more for the run with the edit, so on a slow link only for many more.
@@ -75,7 +78,23 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
   job.blocks = NewRecordList(kBlockFormat);
   ++job.blocksVersion;
   if (!job.blocks) return false;
-  cuts_ = CutChunks(job.data);
+  if (job.data.size() < kCutAside) {
+    cuts_ = CutChunks(job.data);
+    if (!QueueTopRanges(job)) return false;
+    job.state = kComparing;
+    return true;
+  }
+  // Cutting a large file takes a while (about half a second a gigabyte):
+  // beside the loop, which meanwhile keeps every connection and the window
+  // going. CompareStep takes the cuts up.
+  const std::span<const uint8_t> data = job.data;
+  cutting_ = std::make_unique<BackgroundWork>(
+      [this, data](WorkProgress& progress) { madeCuts_ = CutChunks(data, &progress); });
+  job.state = kComparing;
+  return true;
+}
+
+bool Version2Strategy::QueueTopRanges(CompareJob& job) {
   std::vector<ChunkRange> tops =
       RangesOfLevel(cuts_, kTopChunkLevel, 0, static_cast<int64_t>(job.data.size()));
   if (tops.empty()) tops.push_back({0, 0});  // an empty file is one empty range
@@ -88,7 +107,6 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
     queued_.push_back({record, nullptr, kTopChunkLevel});
   }
   open_ = static_cast<int64_t>(queued_.size());
-  job.state = kComparing;
   return true;
 }
 
@@ -149,6 +167,12 @@ void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
 
 void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
   if (!job.blocks) return;
+  if (cutting_) {
+    if (!cutting_->Done()) return;
+    cuts_ = std::move(madeCuts_);
+    cutting_.reset();
+    if (!QueueTopRanges(job)) return;
+  }
   if (!queued_.empty()) {
     while (!queued_.empty())
       SendBatch(job, host);

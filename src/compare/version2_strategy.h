@@ -3,10 +3,12 @@
 #include <chrono>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "compare/background_work.h"
 #include "compare/comparison_strategy.h"
 #include "compare/content_chunks.h"
 
@@ -77,6 +79,8 @@ class Version2Strategy : public ComparisonStrategy {
   // Whether batches have taken lookAheadRoundTripMs or more to be answered.
   bool SlowLink() const;
   void SendBatch(CompareJob& job, EngineHost& host);
+  // The level-3 ranges of the cut file, queued; false without the memory.
+  bool QueueTopRanges(CompareJob& job);
   // What a range not found is checked through: its parts (PartsOf) or, when
   // they are many (content cut only at its longest, such as a fill
   // pattern), runs of them, so that an edit among a thousand parts costs
@@ -117,6 +121,10 @@ class Version2Strategy : public ComparisonStrategy {
   int64_t foundRepeated_ = 0;            // ranges found where another copy is as likely
   int64_t aheadAsked_ = 0;               // parts asked ahead
   int64_t aheadUsed_ = 0;                // of them, parts of ranges that were not found
+  // A large file's cuts while they are made beside the loop (last, so the
+  // work stops before what it writes goes).
+  ChunkCuts madeCuts_;
+  std::unique_ptr<BackgroundWork> cutting_;
 };
 
 }  // namespace kelpie
