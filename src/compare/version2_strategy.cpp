@@ -134,6 +134,10 @@ bool Version2Strategy::SlowLink() const {
          roundTripMs_ != std::numeric_limits<double>::infinity();
 }
 
+bool Version2Strategy::GoesInPieces(const ChunkRange& chunk) const {
+  return chunk.len >= kLeastPieced && !SlowLink();
+}
+
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
   const bool lookAhead = SlowLink();
   SentBatch batch;
@@ -231,7 +235,7 @@ bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkR
 bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
                                 int level) {
   if (found < 0) return false;
-  const bool elsewhere = found != whole.start && (level > 0 || whole.len >= kLeastPieced) &&
+  const bool elsewhere = found != whole.start && (level > 0 || GoesInPieces(whole)) &&
                          !AllZero(DataRange(job.data, whole.start, whole.len));
   // Mostly over what is supplied: edits near a range's ends make some overlap
   // without the file repeating itself.
@@ -260,7 +264,7 @@ std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
   int partLevel = 0;
   const std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
   std::vector<Part> split;
-  if (parts.empty() && repeat && whole.len >= kLeastPieced && !SlowLink()) {
+  if (parts.empty() && repeat && GoesInPieces(whole)) {
     for (int64_t at = whole.start; at < whole.start + whole.len; at += kPiece)
       split.push_back({{at, std::min(kPiece, whole.start + whole.len - at)}, 0});
     return split;

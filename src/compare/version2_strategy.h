@@ -78,6 +78,9 @@ class Version2Strategy : public ComparisonStrategy {
                                      bool lookAhead) const;
   // Whether batches have taken lookAheadRoundTripMs or more to be answered.
   bool SlowLink() const;
+  // Whether a small chunk found only over what other ranges supply is
+  // checked in pieces: one long enough, on a fast link.
+  bool GoesInPieces(const ChunkRange& chunk) const;
   void SendBatch(CompareJob& job, EngineHost& host);
   // The level-3 ranges of the cut file, queued; false without the memory.
   bool QueueTopRanges(CompareJob& job);
