@@ -27,16 +27,13 @@ test: deps package-deps test-normal test-package test-asan test-fuzz
 deps:
 	scripts/install-deps
 
-# Line tables (-g1) are all that profiles and sanitizer reports need, and
-# build faster than full debug information.
+# Every build carries line tables only (-g1, set in CMakeLists.txt).
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
-	  -DKELPIE_SANITIZE=ON -DKELPIE_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKELPIE_SANITIZE=ON -DKELPIE_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 test-normal: build
