@@ -9,6 +9,7 @@
 
 #include "compare/chunk_index.h"
 #include "compare/content_chunks.h"
+#include "compare/found_shifts.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -215,11 +216,49 @@ TEST(ChunkIndex, RangeItDoesNotHoldIsFoundAtTheShiftGiven) {
   const ChunkIndex index(peer);
   const int64_t start = 300'001, len = 200'003;
   const uint64_t hash = HashOf(local, start, len);
-  const std::pair<int64_t, int64_t> cases[] = {{0, -1}, {100, start + 100}, {7, -1}, {-100, -1}};
-  for (const auto& [shift, expected] : cases) {
+  struct Case {
+    std::array<int64_t, 2> shifts;
+    int64_t expected;
+  };
+  const Case cases[] = {{{0, 0}, -1},
+                        {{100, 0}, start + 100},
+                        {{7, -100}, -1},
+                        {{-100, 7}, -1},
+                        {{7, 100}, start + 100}};
+  for (const auto& [shifts, expected] : cases) {
     int64_t budget = kUnlimited;
-    EXPECT_EQ(index.Find({start, len, hash}, budget, shift), expected) << shift;
+    EXPECT_EQ(index.Find({start, len, hash}, budget, shifts), expected) << shifts[0];
   }
+}
+
+// The shifts on either side of an offset: an edit between two found ranges
+// changes the shift, and the same shift recorded again changes nothing.
+TEST(FoundShifts, TellsTheShiftsBeforeAndAfterAnOffset) {
+  FoundShifts shifts;
+  const std::pair<int64_t, int64_t> records[] = {{0, 0},      {1000, 100}, {2000, 100},
+                                                 {5000, -50}, {3000, 100}, {5000, 30}};
+  for (const auto& [start, shift] : records)
+    shifts.Record(start, shift);
+  const std::pair<int64_t, std::array<int64_t, 3>> cases[] = {
+      {500, {30, 0, 100}}, {1000, {30, 100, 30}}, {4999, {30, 100, 30}}, {9000, {30, 30, 30}}};
+  for (const auto& [at, expected] : cases)
+    EXPECT_EQ(shifts.Around(at), expected) << at;
+}
+
+// A long range's fingerprint is kept from the build: found again without
+// hashing it.
+TEST(ChunkIndex, LongRangeFoundWithoutHashingItAgain) {
+  const Bytes data = Random(2'000'000);
+  const ChunkIndex index(data);
+  const std::vector<ChunkRange> tops = RangesOfLevel(CutChunks(data), kTopChunkLevel, 0, 2'000'000);
+  const auto longest =
+      std::max_element(tops.begin(), tops.end(), [](auto& a, auto& b) { return a.len < b.len; });
+  ASSERT_GE(longest->len, 32 << 10);
+  int64_t none = 0;
+  const uint64_t hash = HashOf(data, longest->start, longest->len);
+  EXPECT_EQ(index.Find({longest->start + 7, longest->len, hash}, none), longest->start);
+  EXPECT_EQ(index.Find({longest->start + 7, longest->len, hash ^ 1}, none), -1);
+  EXPECT_EQ(none, 0);
 }
 
 // What a check may hash: an offset the table names, then the own offset

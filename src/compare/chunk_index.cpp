@@ -21,6 +21,10 @@ namespace {
 // Zero runs shorter than this are not remembered: hashing them costs little,
 // and a list of many short ones would cost more than it saves.
 constexpr int64_t kMinZeroRun = 4096;
+// Ranges at least this long keep their whole fingerprint: hashing one again
+// to answer a check about it would cost a few microseconds a kilobyte, while
+// keeping it costs under a thousandth of the range.
+constexpr int64_t kKeptHashLength = int64_t{32} << 10;
 // Offsets whose tag matches that are hashed at most per check: more than one
 // only when the tags of different fingerprints agree, or the same bytes were
 // indexed at several places.
@@ -187,6 +191,10 @@ void ChunkIndex::Builder::Run() {
   }
   cuts.Shrink();
   index_.zeroRuns_.Shrink();
+  // Kept as their last chunks were cut: by end, and of one end longest last.
+  PodBuffer<KeptHash>& kept = index_.keptHashes_;
+  std::sort(kept.data(), kept.data() + kept.size());
+  kept.Shrink();
   recent_ = {};
   chunkRecords_ = records_.size() / kValueBytes;
   records_.Reserve(records_.size() + longer_.size());
@@ -212,10 +220,11 @@ uint64_t ChunkIndex::Builder::RecordOf(int64_t from, int64_t end, size_t firstCh
   if (firstChunk >= kMostEntries || kept_ >= maxEntries_) return kSkipped;
   const int64_t len = end - from;
   int64_t unlimited = std::numeric_limits<int64_t>::max();
+  const bool zeros = KnownZero(from, end);
   const uint64_t hash =
-      KnownZero(from, end)
-          ? *index_.ZerosHash(len, unlimited)
-          : RangeHash(index_.data_.subspan(static_cast<size_t>(from), static_cast<size_t>(len)));
+      zeros ? *index_.ZerosHash(len, unlimited)
+            : RangeHash(index_.data_.subspan(static_cast<size_t>(from), static_cast<size_t>(len)));
+  if (!zeros && len >= kKeptHashLength) index_.keptHashes_.push_back({from, len, hash});
   // The same bytes met again soon (zeros, fill, records) are indexed once;
   // the first is kept.
   Recent& seen = recent_[hash & (recent_.size() - 1)];
@@ -362,8 +371,8 @@ ChunkIndex::ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress) : 
 }
 
 size_t ChunkIndex::MemoryBytes() const {
-  return sizeof(*this) + cuts_.MemoryBytes() + zeroRuns_.MemoryBytes() + buckets_.MemoryBytes() +
-         entries_.MemoryBytes();
+  return sizeof(*this) + cuts_.MemoryBytes() + zeroRuns_.MemoryBytes() + keptHashes_.MemoryBytes() +
+         buckets_.MemoryBytes() + entries_.MemoryBytes();
 }
 
 uint64_t ChunkIndex::Key(uint64_t hash, int64_t len) const {
@@ -392,8 +401,16 @@ std::optional<uint64_t> ChunkIndex::ZerosHash(int64_t len, int64_t& hashBudget) 
   return slot->hash;
 }
 
+const ChunkIndex::KeptHash* ChunkIndex::Kept(int64_t offset, int64_t len) const {
+  if (len < kKeptHashLength) return nullptr;
+  const KeptHash* end = keptHashes_.data() + keptHashes_.size();
+  const KeptHash* kept = std::lower_bound(keptHashes_.data(), end, KeptHash{offset, len, 0});
+  return kept != end && kept->start == offset && kept->len == len ? kept : nullptr;
+}
+
 std::optional<uint64_t> ChunkIndex::HashAt(int64_t offset, int64_t len, int64_t& hashBudget) const {
   if (IsZero(offset, len)) return ZerosHash(len, hashBudget);
+  if (const KeptHash* kept = Kept(offset, len)) return kept->hash;
   if (hashBudget < len) return std::nullopt;
   hashBudget -= len;
   return RangeHash(data_.subspan(static_cast<size_t>(offset), static_cast<size_t>(len)));
@@ -414,7 +431,8 @@ bool ChunkIndex::SameBytes(int64_t a, int64_t b, int64_t len, int64_t& hashBudge
   return true;
 }
 
-int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget, int64_t shift) const {
+int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget,
+                         std::span<const int64_t> shifts) const {
   const auto size = static_cast<int64_t>(data_.size());
   const int64_t len = check.len;
   if (len <= 0 || len > size) return -1;
@@ -463,8 +481,12 @@ int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget, int64_t s
     const std::optional<uint64_t> hash = HashAt(own, len, hashBudget);
     if (hash && *hash == check.hash) return own;
   }
-  const int64_t shifted = own + shift;
-  if (shift != 0 && candidates == 0 && shifted >= 0 && shifted <= size - len) {
+  if (candidates > 0) return -1;
+  for (size_t i = 0; i < shifts.size(); ++i) {
+    const int64_t shifted = own + shifts[i];
+    const bool tried = shifts[i] == 0 || std::find(shifts.begin(), shifts.begin() + i, shifts[i]) !=
+                                             shifts.begin() + i;
+    if (tried || shifted < 0 || shifted > size - len) continue;
     const std::optional<uint64_t> hash = HashAt(shifted, len, hashBudget);
     if (hash && *hash == check.hash) return shifted;
   }

@@ -34,7 +34,9 @@ struct RangeCheck {
 // once the bytes there have the fingerprint, so nothing is answered that was
 // not hashed. The range's own offset wins when it holds the same bytes. Runs
 // of zeros are known from the cutting, so a range of zeros is answered
-// without hashing the data. The data must outlive the index and must not
+// without hashing the data, and a long range's fingerprint, made while
+// indexing, is kept whole, so an offset holding one is answered without
+// hashing its bytes again. The data must outlive the index and must not
 // change; Find is not to be called from two threads at once.
 class ChunkIndex {
  public:
@@ -48,10 +50,11 @@ class ChunkIndex {
   // it hashes; an offset whose bytes it cannot hash within it is not
   // answered. A range found elsewhere costs one hash of its length; one not
   // found, or found only at its own offset, one hash too. A range the index
-  // does not hold (not one of its cut ranges) is also tried `shift` bytes
-  // from its own offset, where the content around it was found: one hash
-  // more.
-  int64_t Find(const RangeCheck& check, int64_t& hashBudget, int64_t shift = 0) const;
+  // does not hold (not one of its cut ranges) is also tried each of
+  // `shifts` bytes from its own offset, where the content around it was
+  // found: one hash more each.
+  int64_t Find(const RangeCheck& check, int64_t& hashBudget,
+               std::span<const int64_t> shifts = {}) const;
 
   size_t RangeCount() const { return entryCount_; }
   // Bytes the index itself holds.
@@ -66,10 +69,19 @@ class ChunkIndex {
     int64_t len = -1;
     uint64_t hash = 0;
   };
+  struct KeptHash {
+    int64_t start = 0;
+    int64_t len = 0;
+    uint64_t hash = 0;
+    bool operator<(const KeptHash& other) const {
+      return start != other.start ? start < other.start : len < other.len;
+    }
+  };
   class Builder;
 
   uint64_t Key(uint64_t hash, int64_t len) const;
   bool IsZero(int64_t offset, int64_t len) const;
+  const KeptHash* Kept(int64_t offset, int64_t len) const;
   // The RangeHash of [offset, offset + len), within the budget; zeros cost
   // nothing once their hash for len is known.
   std::optional<uint64_t> HashAt(int64_t offset, int64_t len, int64_t& hashBudget) const;
@@ -86,7 +98,8 @@ class ChunkIndex {
 
   std::span<const uint8_t> data_;
   ChunkCuts cuts_;
-  PodBuffer<ZeroRun> zeroRuns_;  // at least kMinZeroRun long, ascending
+  PodBuffer<ZeroRun> zeroRuns_;     // at least kMinZeroRun long, ascending
+  PodBuffer<KeptHash> keptHashes_;  // ranges of kKeptHashLength or more, by start and length
   // Entries grouped by bucket: bucket b holds entries [buckets_[b],
   // buckets_[b + 1]), in order. An entry is five bytes, least significant
   // first: a range's tag above the number of its first chunk.

@@ -12,6 +12,7 @@
 #include "compare/chunk_index.h"
 #include "compare/comparison_strategy.h"
 #include "compare/fingerprint.h"
+#include "compare/found_shifts.h"
 #include "compare/loaded_files.h"
 #include "compare/range_search.h"
 #include "compare/rebuild_file.h"
@@ -151,9 +152,9 @@ struct CompareJob {
   bool acceptancePending = false;
   std::deque<WaitingChecks> waitingChecks;
   size_t waitingRanges = 0;
-  // Responder, version 2: how far from its own offset the latest range found
-  // away from it lay; the place a range the index does not hold is tried.
-  int64_t foundShift = 0;
+  // Responder, version 2: how far from their own offsets ranges were found,
+  // which tells where a range the index does not hold is tried.
+  FoundShifts foundShifts;
 
   // Initiator, synchronising: the next offset of the new file to copy or ask
   // for, and the Gets outstanding by offset. position is where the first

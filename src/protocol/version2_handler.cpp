@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <string>
 
@@ -85,8 +86,12 @@ void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_
   for (size_t i = 0; i < checks.size(); ++i) {
     const RangeCheck& range = checks[i];
     const bool ownHolds = i < ownHashes.size() && ownHashes[i] == range.hash;
-    const int64_t at = ownHolds ? range.start : job.chunkIndex->Find(range, budget, job.foundShift);
-    if (at >= 0 && at != range.start) job.foundShift = at - range.start;
+    const std::array<int64_t, 3> shifts = job.foundShifts.Around(range.start);
+    const size_t tries = range.len <= kMaxChunk ? shifts.size() : 1;
+    const int64_t at = ownHolds
+                           ? range.start
+                           : job.chunkIndex->Find(range, budget, std::span(shifts).first(tries));
+    if (at >= 0) job.foundShifts.Record(range.start, at - range.start);
     found.push_back(FoundCode(at, range.start));
   }
   SendMessage(state, JobConnection(state, job), BuildV2CheckAnswer(JobNumber(job), batch, found));
