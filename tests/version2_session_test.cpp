@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <string>
 
 #include "compare/version2_strategy.h"
 #include "protocol/messages.h"
@@ -357,6 +359,37 @@ TEST_P(Version2Repeating, FileIsRebuiltFromItsOwnLayout) {
 INSTANTIATE_TEST_SUITE_P(Periods, Version2Repeating,
                          ::testing::Values(std::pair{4, 250}, std::pair{1000, 250},
                                            std::pair{4096, 250}));
+
+// Lines inserted and deleted in text: a small chunk holding an edit is
+// checked in pieces beside its neighbours, found at their shifts on either
+// side of the edit, so each edit costs a piece or two, not its chunk.
+TEST(Version2Session, ShortEditsCostPiecesNotChunks) {
+  Bytes local;
+  std::mt19937 engine(7);
+  while (local.size() < 2'000'000) {
+    const std::string line = "2026-12-09 " + std::to_string(engine()) + " worker-" +
+                             std::to_string(engine() % 16) + " took " +
+                             std::to_string(engine() % 1000) + " ms\n";
+    local.insert(local.end(), line.begin(), line.end());
+  }
+  local.resize(2'000'000);
+  Bytes peer;
+  const std::string added = "2026-12-09 inserted line of about forty bytes\n";
+  for (size_t at = 0, edit = 0; at < local.size(); at += 100'000, ++edit) {
+    const size_t end = at + 100'000;
+    if (edit % 2 == 0) {
+      peer = Cat(Cat(peer, Slice(local, at, end - 50'000)), Bytes(added.begin(), added.end()));
+      peer = Cat(peer, Slice(local, end - 50'000, end));
+    } else {
+      peer = Cat(Cat(peer, Slice(local, at, end - 50'000)), Slice(local, end - 49'960, end));
+    }
+  }
+  Session s(2, 2, true);
+  ASSERT_TRUE(s.connected);
+  EXPECT_TRUE(s.Rebuild(local, peer));
+  // Twenty edits: fetching their small chunks whole costs over twice this.
+  EXPECT_LT(s.client.program.state.network.BytesReceived(), 7000);
+}
 
 // Two comparisons on one connection at once: their batches and pieces
 // interleave, and each job takes only its own.

@@ -38,6 +38,15 @@ constexpr size_t kPartRuns = 32;
 // likely holds an edit, which then costs a piece rather than the chunk.
 constexpr int64_t kLeastPieced = 2048;
 constexpr int64_t kPiece = 512;
+// A small chunk this long or longer that is not found, beside a neighbour
+// that is, is checked in pieces of kFinePiece bytes: an edit of a few bytes
+// or a line then costs a piece or two rather than the chunk. Once kFineTrial
+// such pieces were answered (and until then, for at most twice as many), this
+// goes on only while at least a third of them are found: where edits are as
+// long as chunks, pieces cost checks only.
+constexpr int64_t kLeastFinePieced = 256;
+constexpr int64_t kFinePiece = 128;
+constexpr int64_t kFineTrial = 128;
 // Parts asked ahead before their use is judged, and the most that may go to
 // waste for each one used.
 constexpr int64_t kAheadTrial = 1024;
@@ -138,6 +147,13 @@ bool Version2Strategy::GoesInPieces(const ChunkRange& chunk) const {
   return chunk.len >= kLeastPieced && !SlowLink();
 }
 
+bool Version2Strategy::GoesInFinePieces(const ChunkRange& chunk) const {
+  const bool trying = finePiecesAnswered_ < kFineTrial && finePiecesAsked_ < 2 * kFineTrial;
+  const bool paying =
+      finePiecesAnswered_ >= kFineTrial && 3 * finePiecesFound_ >= finePiecesAnswered_;
+  return chunk.len >= kLeastFinePieced && !SlowLink() && (trying || paying);
+}
+
 void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
   const bool lookAhead = SlowLink();
   SentBatch batch;
@@ -235,15 +251,19 @@ bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkR
 bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole,
                                 int level) {
   if (found < 0) return false;
-  const bool elsewhere = found != whole.start && (level > 0 || GoesInPieces(whole)) &&
+  const bool split = level > 0 || GoesInPieces(whole);
+  // A short chunk, checked in fine pieces, says nothing of whether the file
+  // repeats itself.
+  const bool fine = !split && GoesInFinePieces(whole);
+  const bool elsewhere = found != whole.start && (split || fine) &&
                          !AllZero(DataRange(job.data, whole.start, whole.len));
   // Mostly over what is supplied: edits near a range's ends make some overlap
   // without the file repeating itself.
   if (elsewhere && 2 * Supplied(found, whole.len) > whole.len) {
-    ++foundRepeated_;
+    if (!fine) ++foundRepeated_;
     return true;
   }
-  const bool far = elsewhere && std::abs(found - whole.start) > kNearFound;
+  const bool far = elsewhere && !fine && std::abs(found - whole.start) > kNearFound;
   // Content that repeats within the range is held in many places; the one
   // the peer's index named is no likelier than any other to be this range.
   if (far && RepeatsWithin(job.data, whole)) {
@@ -258,16 +278,31 @@ bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const Chun
   return false;
 }
 
+// Zeros are found anywhere, and save little: they do not count as found.
+void Version2Strategy::CountFinePiece(const CompareJob& job, const Open& piece, int64_t found) {
+  ++finePiecesAnswered_;
+  const std::span<const uint8_t> bytes =
+      DataRange(job.data, RecordValue(job, piece.record, kBlockStart),
+                RecordValue(job, piece.record, kBlockLen));
+  if (found >= 0 && !AllZero(bytes)) ++finePiecesFound_;
+}
+
 std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
-                                                              const ChunkRange& whole,
-                                                              bool repeat) const {
+                                                              const ChunkRange& whole, bool repeat,
+                                                              bool besideFound) const {
   int partLevel = 0;
   const std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
   std::vector<Part> split;
-  if (parts.empty() && repeat && GoesInPieces(whole)) {
-    for (int64_t at = whole.start; at < whole.start + whole.len; at += kPiece)
-      split.push_back({{at, std::min(kPiece, whole.start + whole.len - at)}, 0});
+  const auto pieces = [&](int64_t piece, bool fine) {
+    for (int64_t at = whole.start; at < whole.start + whole.len; at += piece)
+      split.push_back({{at, std::min(piece, whole.start + whole.len - at)}, 0, fine});
     return split;
+  };
+  if (parts.empty() && repeat && GoesInPieces(whole)) return pieces(kPiece, false);
+  // A long chunk goes in coarse pieces first, so that only those beside the
+  // edit go finer.
+  if (parts.empty() && besideFound && GoesInFinePieces(whole)) {
+    return pieces(whole.len > kLeastPieced ? kPiece : kFinePiece, true);
   }
   if (parts.size() <= (SlowLink() ? kMostPartsSlowLink : kMostParts)) {
     for (const ChunkRange& part : parts)
@@ -290,7 +325,7 @@ std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
 
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
                               bool parentFoundSome, const KnownAnswers& known,
-                              std::optional<bool> repeated) {
+                              std::optional<bool> repeated, bool besideFound) {
   const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
                          RecordValue(job, range.record, kBlockLen)};
   // Found elsewhere, over a part of the peer's file another range supplies
@@ -301,7 +336,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   SetValue(job, range.record, kBlockFound, found);
   std::vector<Part> parts;
   if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat)) {
-    parts = SplitOf(range, whole, repeat);
+    parts = SplitOf(range, whole, repeat, besideFound);
   }
   --open_;
   if (parts.empty()) {
@@ -324,11 +359,12 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     uint8_t* record = AddRange(job, part);
     if (record == nullptr) break;
     ++open_;
-    const Open open{record, range.record, split.level};
+    const Open open{record, range.record, split.level, split.finePiece};
+    if (split.finePiece) ++finePiecesAsked_;
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {
       ++aheadUsed_;
-      Settle(job, open, answer->second.second, partFound, {}, std::nullopt);
+      Settle(job, open, answer->second.second, partFound, {}, std::nullopt, false);
       ChangeCurrentRecord(record);
       // Whatever Settle added goes before the next part.
       while (const uint8_t* next = PeekNextRecord(record)) {
@@ -399,9 +435,21 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
                            RecordValue(job, sent.ranges[i].record, kBlockLen)};
     if (checked[i] >= 0) repeat[i] = IsRepeat(job, checked[i], whole, sent.ranges[i].level);
   }
+  // A neighbour is a sibling checked beside it in this batch and found.
+  const auto foundBeside = [&](size_t i, size_t j) {
+    if (j >= count || checked[j] < 0 || repeat[j]) return false;
+    const Open& a = sent.ranges[std::min(i, j)];
+    const Open& b = sent.ranges[std::max(i, j)];
+    return a.parent == b.parent &&
+           RecordValue(job, a.record, kBlockStart) + RecordValue(job, a.record, kBlockLen) ==
+               RecordValue(job, b.record, kBlockStart);
+  };
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];
-    Settle(job, range, checked[i], partlyFound.contains(range.parent), known, repeat[i]);
+    if (range.finePiece) CountFinePiece(job, range, checked[i]);
+    const bool besideFound = (i > 0 && foundBeside(i, i - 1)) || foundBeside(i, i + 1);
+    Settle(job, range, checked[i], partlyFound.contains(range.parent), known, repeat[i],
+           besideFound);
   }
   ++job.blocksVersion;
   return 1;

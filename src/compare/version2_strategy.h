@@ -56,12 +56,14 @@ class Version2Strategy : public ComparisonStrategy {
     uint8_t* record = nullptr;
     uint8_t* parent = nullptr;  // null for a top-level range
     int level = 0;
+    bool finePiece = false;  // a piece of a small chunk not found
   };
   // A range that a range not found is checked through, and its level: a run
   // of parts has the level above them, so that its parts are those parts.
   struct Part {
     ChunkRange range;
     int level = 0;
+    bool finePiece = false;
   };
   // Checks sent in one message: the open ranges, then the parts of some of
   // them asked ahead.
@@ -88,12 +90,18 @@ class Version2Strategy : public ComparisonStrategy {
   // they are many (content cut only at its longest, such as a fill
   // pattern), runs of them, so that an edit among a thousand parts costs
   // a few dozen checks rather than a check of every part. A long small
-  // chunk found only over what others supply (`repeat`) goes in pieces.
-  std::vector<Part> SplitOf(const Open& range, const ChunkRange& whole, bool repeat) const;
+  // chunk found only over what others supply (`repeat`) goes in pieces, and
+  // so does one not found beside a neighbour that was (`besideFound`).
+  std::vector<Part> SplitOf(const Open& range, const ChunkRange& whole, bool repeat,
+                            bool besideFound) const;
+  // Whether a small chunk not found beside one that was goes in fine pieces:
+  // one long enough, on a fast link, while such pieces mostly turn out found.
+  bool GoesInFinePieces(const ChunkRange& chunk) const;
+  void CountFinePiece(const CompareJob& job, const Open& piece, int64_t found);
   // `repeated` says whether found is over a part of the peer's file already
   // supplied; unknown, it is found out (and claimed) here.
   void Settle(CompareJob& job, const Open& range, int64_t found, bool parentFoundSome,
-              const KnownAnswers& known, std::optional<bool> repeated);
+              const KnownAnswers& known, std::optional<bool> repeated, bool besideFound);
   // Whether a range found at `found` is better checked through its parts:
   // found elsewhere, mostly over a part of the peer's file supplied already
   // (the file repeats itself), or far from its own offset when its content
@@ -124,6 +132,9 @@ class Version2Strategy : public ComparisonStrategy {
   int64_t foundRepeated_ = 0;            // ranges found where another copy is as likely
   int64_t aheadAsked_ = 0;               // parts asked ahead
   int64_t aheadUsed_ = 0;                // of them, parts of ranges that were not found
+  int64_t finePiecesAsked_ = 0;
+  int64_t finePiecesAnswered_ = 0;
+  int64_t finePiecesFound_ = 0;  // not counting pieces of zeros
   // A large file's cuts while they are made beside the loop (last, so the
   // work stops before what it writes goes).
   ChunkCuts madeCuts_;
