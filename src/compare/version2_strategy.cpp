@@ -26,7 +26,9 @@ constexpr int64_t kManyRepeats = 8;
 // A file this large or larger is cut beside the loop.
 constexpr size_t kCutAside = size_t{8} << 20;
 
-constexpr size_t kMostPartsAhead = 16;
+// A range of more parts than this has none asked ahead. A range of a few
+// dozen parts is common in text, where each missed one costs a round trip.
+constexpr size_t kMostPartsAhead = 32;
 // More parts than this are checked in kPartRuns runs first: a round trip
 // more for the run with the edit, so on a slow link only for many more.
 constexpr size_t kMostParts = 32;
@@ -47,8 +49,9 @@ constexpr int64_t kPiece = 512;
 constexpr int64_t kLeastFinePieced = 256;
 constexpr int64_t kFinePiece = 128;
 constexpr int64_t kFineTrial = 128;
-// Parts asked ahead before their use is judged, and the most that may go to
-// waste for each one used.
+// Parts answered ahead before their use is judged (until then, at most twice
+// times as many are asked), and the most that may go to waste for each one
+// used.
 constexpr int64_t kAheadTrial = 1024;
 constexpr int64_t kAheadWaste = 16;
 
@@ -81,6 +84,7 @@ void Version2Strategy::SendStart(CompareJob& job, EngineHost& host, Tables& tabl
   // before the peer's acceptance arrives.
   job.fileId = NewFileId(tables);
   host.SendCompareStart2(job);
+  startSentAt_ = std::chrono::steady_clock::now();
 }
 
 bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
@@ -128,7 +132,10 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const Ch
   // Parts asked ahead are wasted where their range is found after all; once
   // nearly all of them were (a pattern whose every range is held somewhere),
   // asking ahead costs more checks than the round trips it saves.
-  if (aheadAsked_ >= kAheadTrial && aheadUsed_ * kAheadWaste < aheadAsked_) return {};
+  const bool judged = aheadAnswered_ >= kAheadTrial;
+  if (judged ? aheadUsed_ * kAheadWaste < aheadAnswered_ : aheadAsked_ >= 2 * kAheadTrial) {
+    return {};
+  }
   int partLevel = 0;
   std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
   // Content without cuts of the higher levels (a fill pattern) gives ranges
@@ -207,6 +214,12 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
 
 void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFile) {
   if (peerFile == nullptr) return;
+  // An acceptance sent at once, before the peer reads its file, times a
+  // round trip, so the first batches after it already suit the link; a
+  // later one only overstates it until a batch is timed.
+  const std::chrono::duration<double, std::milli> took =
+      std::chrono::steady_clock::now() - startSentAt_;
+  roundTripMs_ = std::min(roundTripMs_, took.count());
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
   if (job.remoteFile) job.remoteFile->size = peerFile->size;
@@ -386,6 +399,7 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   }
   const SentBatch sent = std::move(it->second);
   sent_.erase(it);
+  aheadAnswered_ += std::ssize(sent.ahead);
   answered_ = true;
   if (sent.timed) {
     const std::chrono::duration<double, std::milli> took =
@@ -404,8 +418,9 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
     const ChunkRange& part = sent.ahead[i];
     known[part.start] = {part.len, decode(found[count + i], part.start, part.len)};
   }
-  // A parent whose parts were found in places, or that has only a few parts,
-  // is worth checking finer; many parts none of which is found are not.
+  // A parent whose parts were found in places (in this batch or an earlier
+  // one: a full batch may part siblings), or that has only a few parts, is
+  // worth checking finer; many parts none of which is found are not.
   std::unordered_map<const uint8_t*, int> partsAsked;
   std::unordered_set<const uint8_t*> partlyFound;
   std::vector<int64_t> checked(count);
@@ -414,10 +429,10 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
     checked[i] = decode(found[i], RecordValue(job, range.record, kBlockStart),
                         RecordValue(job, range.record, kBlockLen));
     ++partsAsked[range.parent];
-    if (checked[i] >= 0) partlyFound.insert(range.parent);
+    if (checked[i] >= 0) foundUnder_.insert(range.parent);
   }
   for (const auto& [parent, asked] : partsAsked) {
-    if (asked < kFewParts) partlyFound.insert(parent);
+    if (asked < kFewParts || foundUnder_.contains(parent)) partlyFound.insert(parent);
   }
   // Of ranges found over the same part of the peer's file, the one found
   // nearest its own offset supplies it: in a file that repeats itself, that

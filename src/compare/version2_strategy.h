@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "compare/background_work.h"
@@ -121,17 +122,20 @@ class Version2Strategy : public ComparisonStrategy {
   // one is known. (The first batches wait for the peer to read its file.)
   double roundTripMs_ = std::numeric_limits<double>::infinity();
   bool answered_ = false;
+  std::chrono::steady_clock::time_point startSentAt_{};
   ChunkCuts cuts_;
   std::vector<Open> queued_;
   std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number
   uint32_t nextBatch_ = 1;
   int64_t open_ = 0;  // ranges queued or sent
   std::optional<PeerFile> peerFile_;
-  std::map<int64_t, int64_t> supplied_;  // parts of the peer's file found: start to end
-  int64_t foundFar_ = 0;                 // ranges found far from their own offset
-  int64_t foundRepeated_ = 0;            // ranges found where another copy is as likely
-  int64_t aheadAsked_ = 0;               // parts asked ahead
-  int64_t aheadUsed_ = 0;                // of them, parts of ranges that were not found
+  std::map<int64_t, int64_t> supplied_;            // parts of the peer's file found: start to end
+  std::unordered_set<const uint8_t*> foundUnder_;  // ranges a part of which was found
+  int64_t foundFar_ = 0;                           // ranges found far from their own offset
+  int64_t foundRepeated_ = 0;                      // ranges found where another copy is as likely
+  int64_t aheadAsked_ = 0;                         // parts asked ahead
+  int64_t aheadAnswered_ = 0;                      // of them, parts answered
+  int64_t aheadUsed_ = 0;                          // of them, parts of ranges that were not found
   int64_t finePiecesAsked_ = 0;
   int64_t finePiecesAnswered_ = 0;
   int64_t finePiecesFound_ = 0;  // not counting pieces of zeros
