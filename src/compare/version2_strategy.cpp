@@ -31,9 +31,9 @@ constexpr size_t kCutAside = size_t{8} << 20;
 constexpr size_t kMostPartsAhead = 32;
 // More parts than this are checked in kPartRuns runs first: a round trip
 // more for the run with the edit, so on a slow link only for many more.
-constexpr size_t kMostParts = 32;
+constexpr size_t kMostParts = 16;
 constexpr size_t kMostPartsSlowLink = 256;
-constexpr size_t kPartRuns = 32;
+constexpr size_t kPartRuns = 16;
 // A small chunk this long or longer (content with no cut of its own, cut
 // only at its longest) found where other ranges supply the peer's file
 // already is checked in pieces of kPiece bytes: the peer's copy of it
