@@ -100,13 +100,14 @@ void Program::ApplyEnablingRule() {
   window.EnableControl(kAddFileButton, true);
 }
 
-// A synchronising job copies found ranges without waiting for the network,
-// and messages left by the last pass are already read, so a pass with such
-// work does not sleep.
+// A synchronising job copies found ranges without waiting for the network, a
+// comparing one may have checks still to send, and messages left by the last
+// pass are already read, so a pass with such work does not sleep.
 bool Program::HasLocalWork() const {
   if (!state.unfinishedInput.empty()) return true;
   for (const CompareJob& job : state.tables.CompareJobs) {
     if (job.state == kSynchronising) return true;
+    if (job.state == kComparing && job.strategy && job.strategy->MoreToSend()) return true;
   }
   return false;
 }

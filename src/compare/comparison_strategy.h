@@ -53,6 +53,9 @@ class ComparisonStrategy {
   // Comparing: sends what may be sent; ends the comparison once every range
   // is answered.
   virtual void CompareStep(CompareJob& job, EngineHost& host) = 0;
+  // Whether CompareStep has more to send right away, so the loop must not
+  // wait for the network before its next pass.
+  virtual bool MoreToSend() const { return false; }
   // The peer accepted the comparison and named it fileId; peerFile is what
   // it said of its file, when its version says anything.
   virtual void Accepted(CompareJob& job, int32_t fileId, const PeerFile* peerFile) = 0;

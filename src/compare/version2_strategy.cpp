@@ -23,6 +23,9 @@ constexpr int kFewParts = 4;
 constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
+// Bytes of ranges hashed for checks in one pass of the loop, at most (and
+// one batch more): some ten milliseconds.
+constexpr int64_t kHashedPerPass = int64_t{64} << 20;
 // A file this large or larger is cut beside the loop.
 constexpr size_t kCutAside = size_t{8} << 20;
 
@@ -161,13 +164,15 @@ bool Version2Strategy::GoesInFinePieces(const ChunkRange& chunk) const {
   return chunk.len >= kLeastFinePieced && !SlowLink() && (trying || paying);
 }
 
-void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
+int64_t Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
   const bool lookAhead = SlowLink();
   SentBatch batch;
   batch.sentAt = std::chrono::steady_clock::now();
   batch.timed = answered_;
   std::vector<RangeCheck> checks, ahead;
+  int64_t hashed = 0;
   const auto check = [&](const ChunkRange& r) {
+    hashed += r.len;
     return RangeCheck{r.start, r.len, RangeHash(DataRange(job.data, r.start, r.len))};
   };
   size_t taken = 0;
@@ -190,6 +195,7 @@ void Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
   const uint32_t number = nextBatch_++;
   sent_[number] = std::move(batch);
   host.SendRangeChecks(job, number, checks);
+  return hashed;
 }
 
 void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
@@ -201,8 +207,10 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
     if (!QueueTopRanges(job)) return;
   }
   if (!queued_.empty()) {
-    while (!queued_.empty())
-      SendBatch(job, host);
+    // The ranges of a large file take a while to hash: a pass hashes a few
+    // milliseconds' worth, and the passes after it the rest.
+    for (int64_t hashed = 0; !queued_.empty() && hashed < kHashedPerPass;)
+      hashed += SendBatch(job, host);
     host.UpdateJobList(kRepaintJobList);
     return;
   }

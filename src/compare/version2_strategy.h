@@ -41,6 +41,7 @@ class Version2Strategy : public ComparisonStrategy {
   void SendStart(CompareJob& job, EngineHost& host, Tables& tables) override;
   bool Prepare(CompareJob& job, const Tables& tables) override;
   void CompareStep(CompareJob& job, EngineHost& host) override;
+  bool MoreToSend() const override { return !queued_.empty() && !cutting_; }
   void Accepted(CompareJob& job, int32_t fileId, const PeerFile* peerFile) override;
   int32_t ApplyAnswers(CompareJob& job, uint32_t batch, std::span<const int64_t> found,
                        const Tables& tables) override;
@@ -84,7 +85,8 @@ class Version2Strategy : public ComparisonStrategy {
   // Whether a small chunk found only over what other ranges supply is
   // checked in pieces: one long enough, on a fast link.
   bool GoesInPieces(const ChunkRange& chunk) const;
-  void SendBatch(CompareJob& job, EngineHost& host);
+  // Sends one batch of the queued ranges; the bytes it hashed.
+  int64_t SendBatch(CompareJob& job, EngineHost& host);
   // The level-3 ranges of the cut file, queued; false without the memory.
   bool QueueTopRanges(CompareJob& job);
   // What a range not found is checked through: its parts (PartsOf) or, when
