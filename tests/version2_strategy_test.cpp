@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "compare/content_chunks.h"
@@ -124,6 +125,43 @@ TEST(Version2LargeFile, IsCutBesideTheLoop) {
   }
   EXPECT_EQ(checked, RangesOfLevel(CutChunks(local), kTopChunkLevel, 0, std::ssize(local)).size());
   ASSERT_NE(StartComparison(tables, host, entry, peer), nullptr);
+}
+
+// The checks of a large file are hashed some tens of megabytes a pass, so no
+// pass holds the loop long, and the passes after it go on without waiting
+// for the network. The file is a hole, so the test costs no disk.
+TEST(Version2LargeFile, ChecksAreHashedAFewDozenMegabytesAPass) {
+  test::TempDir dir;
+  Tables tables;
+  test::QueueingHost host{tables, 3};
+  host.peerVersion = 2;
+  const int64_t size = int64_t{160} << 20;
+  const std::string path = dir.Write("zeros.bin", {});
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(size));
+  CompareJob* job =
+      StartComparison(tables, host, {path, size, "", 0, 0}, {"/peer.bin", 1000, "", 0, 0});
+  ASSERT_NE(job, nullptr);
+  int64_t checked = 0;
+  int sendingPasses = 0;
+  bool moreAfterFirst = false;
+  for (int pass = 0; pass < 10'000 && checked * (4 << 20) < size; ++pass) {
+    RunComparisons(tables, host);
+    int64_t now = 0;
+    for (const test::Envelope& sent : host.outbox) {
+      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
+        now += std::ssize(check->checks);
+      }
+    }
+    host.outbox.clear();
+    // Ranges of zeros are 4 MiB at most: 64 MiB hashed is 16 of them and one.
+    EXPECT_LE(now, 17);
+    if (now > 0 && ++sendingPasses == 1) moreAfterFirst = job->strategy->MoreToSend();
+    checked += now;
+    if (now == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GE(sendingPasses, 3);
+  EXPECT_TRUE(moreAfterFirst);
+  EXPECT_FALSE(job->strategy->MoreToSend());
 }
 
 }  // namespace

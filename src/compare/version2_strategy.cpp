@@ -24,7 +24,7 @@ constexpr int64_t kNearFound = int64_t{64} << 10;
 constexpr int64_t kManyRepeats = 8;
 
 // Bytes of ranges hashed for checks in one pass of the loop, at most (and
-// one batch more): some ten milliseconds.
+// one range more): some ten milliseconds.
 constexpr int64_t kHashedPerPass = int64_t{64} << 20;
 // A file this large or larger is cut beside the loop.
 constexpr size_t kCutAside = size_t{8} << 20;
@@ -164,7 +164,7 @@ bool Version2Strategy::GoesInFinePieces(const ChunkRange& chunk) const {
   return chunk.len >= kLeastFinePieced && !SlowLink() && (trying || paying);
 }
 
-int64_t Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
+int64_t Version2Strategy::SendBatch(CompareJob& job, EngineHost& host, int64_t mostHashed) {
   const bool lookAhead = SlowLink();
   SentBatch batch;
   batch.sentAt = std::chrono::steady_clock::now();
@@ -181,7 +181,10 @@ int64_t Version2Strategy::SendBatch(CompareJob& job, EngineHost& host) {
     const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
                            RecordValue(job, range.record, kBlockLen)};
     std::vector<ChunkRange> parts = AheadParts(range, whole, lookAhead);
-    if (taken > 0 && checks.size() + ahead.size() + 1 + parts.size() > kMaxChecksPerBatch) break;
+    if (taken > 0 && (checks.size() + ahead.size() + 1 + parts.size() > kMaxChecksPerBatch ||
+                      hashed >= mostHashed)) {
+      break;
+    }
     checks.push_back(check(whole));
     for (const ChunkRange& part : parts)
       ahead.push_back(check(part));
@@ -210,7 +213,7 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
     // The ranges of a large file take a while to hash: a pass hashes a few
     // milliseconds' worth, and the passes after it the rest.
     for (int64_t hashed = 0; !queued_.empty() && hashed < kHashedPerPass;)
-      hashed += SendBatch(job, host);
+      hashed += SendBatch(job, host, kHashedPerPass - hashed);
     host.UpdateJobList(kRepaintJobList);
     return;
   }

@@ -85,8 +85,9 @@ class Version2Strategy : public ComparisonStrategy {
   // Whether a small chunk found only over what other ranges supply is
   // checked in pieces: one long enough, on a fast link.
   bool GoesInPieces(const ChunkRange& chunk) const;
-  // Sends one batch of the queued ranges; the bytes it hashed.
-  int64_t SendBatch(CompareJob& job, EngineHost& host);
+  // Sends one batch of the queued ranges, ending it once mostHashed bytes
+  // were hashed; the bytes it hashed.
+  int64_t SendBatch(CompareJob& job, EngineHost& host, int64_t mostHashed);
   // The level-3 ranges of the cut file, queued; false without the memory.
   bool QueueTopRanges(CompareJob& job);
   // What a range not found is checked through: its parts (PartsOf) or, when
