@@ -324,8 +324,8 @@ TEST(Version2Session, ASynchronisationCutOffHalfwayResumes) {
 // supply already are looked at more closely, so a shift and a few edits cost
 // little more than their own bytes. A pattern longer than a small chunk
 // gives ranges of many parts, which are checked in runs first, and asked
-// ahead on a slow link only while that pays. Parameters: the pattern's length, and the file's size
-// over the most bytes the initiator may send.
+// ahead on a slow link only while that pays. Parameters: the pattern's
+// length, and the file's size over the most bytes the initiator may send.
 class Version2Repeating : public ::testing::TestWithParam<std::pair<size_t, int>> {};
 
 TEST_P(Version2Repeating, FileIsRebuiltFromItsOwnLayout) {

@@ -16,8 +16,8 @@ class FoundShifts {
  public:
   // A range starting at start was found shift bytes from it.
   void Record(int64_t start, int64_t shift);
-  // The shifts recorded nearest before (or at) start and after it; 0 where
-  // none is.
+  // The latest shift recorded away from 0, then the shifts recorded nearest
+  // before (or at) start and after it; 0 where none is.
   std::array<int64_t, 3> Around(int64_t start) const;
 
  private:

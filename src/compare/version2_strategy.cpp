@@ -53,8 +53,7 @@ constexpr int64_t kLeastFinePieced = 256;
 constexpr int64_t kFinePiece = 128;
 constexpr int64_t kFineTrial = 128;
 // Parts answered ahead before their use is judged (until then, at most twice
-// times as many are asked), and the most that may go to waste for each one
-// used.
+// as many are asked), and the most that may go to waste for each one used.
 constexpr int64_t kAheadTrial = 1024;
 constexpr int64_t kAheadWaste = 16;
 

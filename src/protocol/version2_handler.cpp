@@ -87,6 +87,8 @@ void AnswerChecks(PeerState& state, ProtocolHost& host, CompareJob& job, uint32_
     const RangeCheck& range = checks[i];
     const bool ownHolds = i < ownHashes.size() && ownHashes[i] == range.hash;
     const std::array<int64_t, 3> shifts = job.foundShifts.Around(range.start);
+    // A run of parts is tried at the latest shift alone: at the shifts around
+    // it, a pattern's run would be found at another copy.
     const size_t tries = range.len <= kMaxChunk ? shifts.size() : 1;
     const int64_t at = ownHolds
                            ? range.start
