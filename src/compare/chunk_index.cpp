@@ -50,9 +50,6 @@ constexpr size_t kChains = 16;
 // Ranges remembered while indexing, at most, to index a repeat of the same
 // bytes once.
 constexpr size_t kRecentRanges = size_t{1} << 14;
-// Small chunks cut between two reports of a build's progress: a millisecond
-// or two of work.
-constexpr size_t kChunksPerReport = 4096;
 // Buckets sorted between two looks at whether the build is to stop.
 constexpr size_t kBucketsPerLook = 4096;
 // Entries kept at most per byte of data, so that even data cut into the

@@ -235,8 +235,7 @@ ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress) {
   int level = 0;
   while (cutter.Next(end, level)) {
     cuts.Add(end, level);
-    // A millisecond or two of cutting between two reports.
-    if (progress != nullptr && cuts.Count() % 4096 == 0) {
+    if (progress != nullptr && cuts.Count() % kChunksPerReport == 0) {
       progress->SetDone(end);
       if (progress->StopRequested()) break;
     }

@@ -183,8 +183,12 @@ class ChunkCutter {
 
 class WorkProgress;
 
-// With progress, the cutting reports how far it got and ends early, with
-// the cuts so far, once it is told to stop.
+// Small chunks cut between two reports of progress (and looks at whether to
+// stop): a millisecond or two of work.
+inline constexpr size_t kChunksPerReport = 4096;
+
+// With progress, the cutting reports how far it got, every kChunksPerReport
+// chunks, and ends early, with the cuts so far, once it is told to stop.
 ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress = nullptr);
 
 // A range of one level: [start, start + len).
