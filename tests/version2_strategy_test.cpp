@@ -101,6 +101,18 @@ TEST_F(Version2Initiator, StoresOnlyPiecesThatContinueAnOutstandingGet) {
   EXPECT_EQ(NewBytes(*job_)[100], 0);
 }
 
+// The ranges the checks in the host's outbox ask about, which it drops.
+int64_t TakeChecksSent(test::QueueingHost& host) {
+  int64_t checks = 0;
+  for (const test::Envelope& sent : host.outbox) {
+    if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
+      checks += std::ssize(check->checks);
+    }
+  }
+  host.outbox.clear();
+  return checks;
+}
+
 // A large file is cut beside the loop: its first checks go once the cuts
 // are made, one for each of its top ranges. A job dropped while its file is
 // still being cut stops the cutting (the sanitizer build watches that).
@@ -113,17 +125,14 @@ TEST(Version2LargeFile, IsCutBesideTheLoop) {
   const FileEntry entry{dir.Write("local.bin", local), std::ssize(local), "", 0, 0};
   const FileEntry peer{"/peer.bin", 1000, "", 0, 0};
   ASSERT_NE(StartComparison(tables, host, entry, peer), nullptr);
-  size_t checked = 0;
+  int64_t checked = 0;
   for (int pass = 0; pass < 10'000 && checked == 0; ++pass) {
     RunComparisons(tables, host);
-    for (const test::Envelope& sent : host.outbox) {
-      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
-        checked += check->checks.size();
-      }
-    }
+    checked = TakeChecksSent(host);
     if (checked == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_EQ(checked, RangesOfLevel(CutChunks(local), kTopChunkLevel, 0, std::ssize(local)).size());
+  EXPECT_EQ(checked,
+            std::ssize(RangesOfLevel(CutChunks(local), kTopChunkLevel, 0, std::ssize(local))));
   ASSERT_NE(StartComparison(tables, host, entry, peer), nullptr);
 }
 
@@ -146,13 +155,7 @@ TEST(Version2LargeFile, ChecksAreHashedAFewDozenMegabytesAPass) {
   bool moreAfterFirst = false;
   for (int pass = 0; pass < 10'000 && checked * (4 << 20) < size; ++pass) {
     RunComparisons(tables, host);
-    int64_t now = 0;
-    for (const test::Envelope& sent : host.outbox) {
-      if (auto check = ReadV2Check(sent.payload); check && sent.payload[0] == CmdV2Check) {
-        now += std::ssize(check->checks);
-      }
-    }
-    host.outbox.clear();
+    const int64_t now = TakeChecksSent(host);
     // Ranges of zeros are 4 MiB at most: 64 MiB hashed is 16 of them and one.
     EXPECT_LE(now, 17);
     if (now > 0 && ++sendingPasses == 1) moreAfterFirst = job->strategy->MoreToSend();
