@@ -358,7 +358,11 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   if (repeat) found = -1;
   SetValue(job, range.record, kBlockFound, found);
   std::vector<Part> parts;
-  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat)) {
+  // Content cut only at the longest ranges (a pattern without cuts of its
+  // own) has few parts, each long enough to hold an edit: all of them
+  // missing does not show a region sharing nothing.
+  const bool cutAtLongest = range.level > 0 && whole.len > MaxRangeLength(range.level) - kMaxChunk;
+  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat || cutAtLongest)) {
     parts = SplitOf(range, whole, repeat, besideFound);
   }
   --open_;
@@ -399,6 +403,37 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
       queued_.push_back(open);
     }
   }
+}
+
+// Whether b is the sibling right behind a.
+bool Version2Strategy::Beside(const CompareJob& job, const Open& a, const Open& b) {
+  return a.parent == b.parent &&
+         RecordValue(job, a.record, kBlockStart) + RecordValue(job, a.record, kBlockLen) ==
+             RecordValue(job, b.record, kBlockStart);
+}
+
+bool Version2Strategy::StrayCopy(const CompareJob& job, std::span<const Open> ranges,
+                                 std::span<const int64_t> found, size_t i) const {
+  const auto shift = [&](size_t k) {
+    return found[k] - RecordValue(job, ranges[k].record, kBlockStart);
+  };
+  // Checking the range through its parts costs a round trip more: on a slow
+  // link the copy is taken.
+  if (SlowLink() || ranges[i].level == 0 || found[i] < 0 || shift(i) == 0) return false;
+  bool sideFound = false;
+  for (const size_t j : {i + 1, i - 1}) {
+    if (j >= ranges.size() || found[j] < 0 ||
+        !Beside(job, ranges[std::min(i, j)], ranges[std::max(i, j)])) {
+      continue;
+    }
+    if (shift(j) == shift(i)) return false;
+    sideFound = true;
+  }
+  const ChunkRange whole{RecordValue(job, ranges[i].record, kBlockStart),
+                         RecordValue(job, ranges[i].record, kBlockLen)};
+  // Zeros are left to the peer's own tests for them.
+  return sideFound && !AllZero(DataRange(job.data, whole.start, kMinChunk)) &&
+         RepeatsWithin(job.data, whole);
 }
 
 int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
@@ -458,16 +493,14 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   for (const size_t i : order) {
     const ChunkRange whole{RecordValue(job, sent.ranges[i].record, kBlockStart),
                            RecordValue(job, sent.ranges[i].record, kBlockLen)};
-    if (checked[i] >= 0) repeat[i] = IsRepeat(job, checked[i], whole, sent.ranges[i].level);
+    if (checked[i] < 0) continue;
+    repeat[i] = StrayCopy(job, sent.ranges, checked, i) ||
+                IsRepeat(job, checked[i], whole, sent.ranges[i].level);
   }
   // A neighbour is a sibling checked beside it in this batch and found.
   const auto foundBeside = [&](size_t i, size_t j) {
-    if (j >= count || checked[j] < 0 || repeat[j]) return false;
-    const Open& a = sent.ranges[std::min(i, j)];
-    const Open& b = sent.ranges[std::max(i, j)];
-    return a.parent == b.parent &&
-           RecordValue(job, a.record, kBlockStart) + RecordValue(job, a.record, kBlockLen) ==
-               RecordValue(job, b.record, kBlockStart);
+    return j < count && Beside(job, sent.ranges[std::min(i, j)], sent.ranges[std::max(i, j)]) &&
+           checked[j] >= 0 && !repeat[j];
   };
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];

@@ -113,6 +113,14 @@ class Version2Strategy : public ComparisonStrategy {
   // Zeros are zeros wherever they are found.
   // Records what it supplies otherwise.
   bool IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole, int level);
+  static bool Beside(const CompareJob& job, const Open& a, const Open& b);
+  // Whether ranges[i], found at another shift than the siblings found
+  // beside it in its batch, is found at a copy rather than where the peer's
+  // file has it: in content that repeats within the range (a pattern,
+  // records) the peer holds those bytes in many places, and the one named
+  // says nothing of a shift there.
+  bool StrayCopy(const CompareJob& job, std::span<const Open> ranges,
+                 std::span<const int64_t> found, size_t i) const;
   // Whether a small chunk of the range comes again inside it.
   bool RepeatsWithin(std::span<const uint8_t> data, const ChunkRange& range) const;
   // How much of [at, at + len) of the peer's file ranges found earlier
