@@ -17,6 +17,8 @@ namespace {
 // Fewer parts than this that are all missing do not show a region sharing
 // nothing: an edit near a cut can spoil two or three neighbours at once.
 constexpr int kFewParts = 4;
+// A file one part in this many of which was found shares much with the peer's.
+constexpr int64_t kSharesMuch = 8;
 
 // Once the peer's file has shown that it repeats itself, a range found
 // further than this from its own offset is checked through its parts.
@@ -336,12 +338,12 @@ std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
   // found shows the peer where to look for the runs behind it, which its
   // index does not hold. A run's ends are cuts of the parts' level, so one
   // level above them its parts are those parts again.
-  split.push_back({parts[0], partLevel});
+  split.push_back({parts[0], partLevel, false, true});
   const size_t perRun = (parts.size() - 1 + kPartRuns - 1) / kPartRuns;
   for (size_t first = 1; first < parts.size(); first += perRun) {
     const ChunkRange& last = parts[std::min(parts.size(), first + perRun) - 1];
     const ChunkRange run{parts[first].start, last.start + last.len - parts[first].start};
-    split.push_back({run, run.len == parts[first].len ? partLevel : partLevel + 1});
+    split.push_back({run, run.len == parts[first].len ? partLevel : partLevel + 1, false, true});
   }
   return split;
 }
@@ -358,11 +360,18 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   if (repeat) found = -1;
   SetValue(job, range.record, kBlockFound, found);
   std::vector<Part> parts;
+  if (found >= 0) foundBytes_ += whole.len;
   // Content cut only at the longest ranges (a pattern without cuts of its
   // own) has few parts, each long enough to hold an edit: all of them
-  // missing does not show a region sharing nothing.
+  // missing does not show a region sharing nothing. Nor do the first part
+  // and the runs behind it in a file that shares much: the peer finds a run
+  // only where the content around it was found, so where the first part was
+  // not (a moved block starting in it) it finds none, though it may hold
+  // their parts.
   const bool cutAtLongest = range.level > 0 && whole.len > MaxRangeLength(range.level) - kMaxChunk;
-  if (found < 0 && (range.parent == nullptr || parentFoundSome || repeat || cutAtLongest)) {
+  const bool sharedRun = range.amongRuns && foundBytes_ * kSharesMuch >= std::ssize(job.data);
+  if (found < 0 &&
+      (range.parent == nullptr || parentFoundSome || repeat || cutAtLongest || sharedRun)) {
     parts = SplitOf(range, whole, repeat, besideFound);
   }
   --open_;
@@ -386,7 +395,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     uint8_t* record = AddRange(job, part);
     if (record == nullptr) break;
     ++open_;
-    const Open open{record, range.record, split.level, split.finePiece};
+    const Open open{record, range.record, split.level, split.finePiece, split.amongRuns};
     if (split.finePiece) ++finePiecesAsked_;
     auto answer = known.find(part.start);
     if (answer != known.end() && answer->second.first == part.len) {

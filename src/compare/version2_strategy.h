@@ -59,6 +59,7 @@ class Version2Strategy : public ComparisonStrategy {
     uint8_t* parent = nullptr;  // null for a top-level range
     int level = 0;
     bool finePiece = false;  // a piece of a small chunk not found
+    bool amongRuns = false;  // the first part or a run of a range checked in runs
   };
   // A range that a range not found is checked through, and its level: a run
   // of parts has the level above them, so that its parts are those parts.
@@ -66,6 +67,7 @@ class Version2Strategy : public ComparisonStrategy {
     ChunkRange range;
     int level = 0;
     bool finePiece = false;
+    bool amongRuns = false;
   };
   // Checks sent in one message: the open ranges, then the parts of some of
   // them asked ahead.
@@ -142,6 +144,7 @@ class Version2Strategy : public ComparisonStrategy {
   std::optional<PeerFile> peerFile_;
   std::map<int64_t, int64_t> supplied_;            // parts of the peer's file found: start to end
   std::unordered_set<const uint8_t*> foundUnder_;  // ranges a part of which was found
+  int64_t foundBytes_ = 0;                         // bytes of the ranges found
   int64_t foundFar_ = 0;                           // ranges found far from their own offset
   int64_t foundRepeated_ = 0;                      // ranges found where another copy is as likely
   int64_t aheadAsked_ = 0;                         // parts asked ahead
