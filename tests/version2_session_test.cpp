@@ -453,6 +453,30 @@ TEST(Version2Session, MovedBlocksAreFoundThroughTheirParts) {
   EXPECT_LT(network.BytesReceived() + network.BytesSent(), 10'000);
 }
 
+// Edits of 4 KiB a few kilobytes apart spoil every long range, yet the
+// ranges between them are the peer's: one of the long ranges all missing
+// is checked through its parts, and once it shows them found so are the
+// others, rather than fetching the region whole.
+TEST(Version2Session, DenseEditsAreCheckedBetweenTheEdits) {
+  const Bytes local = RandomBytes(size_t{2} << 20, 34);
+  Bytes peer = local;
+  std::mt19937 engine(11);
+  for (int edit = 0; edit < 200; ++edit) {
+    const Bytes bytes = RandomBytes(4096, 100 + edit);
+    std::copy(bytes.begin(), bytes.end(), peer.begin() + engine() % (peer.size() - 4096));
+  }
+  const double before = Version2Strategy::lookAheadRoundTripMs;
+  Version2Strategy::lookAheadRoundTripMs = 1e9;
+  Session s(2, 2, true);
+  ASSERT_TRUE(s.connected);
+  EXPECT_TRUE(s.Rebuild(local, peer));
+  Version2Strategy::lookAheadRoundTripMs = before;
+  const Network& network = s.client.program.state.network;
+  // About 700 KB of the peer's file are new; 950 KB go when the long ranges
+  // all missing end the search.
+  EXPECT_LT(network.BytesReceived() + network.BytesSent(), 850'000);
+}
+
 // Two comparisons on one connection at once: their batches and pieces
 // interleave, and each job takes only its own.
 TEST(Version2Session, SeveralJobsOnOneConnectionKeepTheirAnswersApart) {

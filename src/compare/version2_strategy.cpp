@@ -19,6 +19,12 @@ namespace {
 constexpr int kFewParts = 4;
 // A file one part in this many of which was found shares much with the peer's.
 constexpr int64_t kSharesMuch = 8;
+// Of siblings of this level or higher all missing, one is checked through its
+// parts all the same: edits a few kilobytes apart spoil every long range
+// while the ranges of the level below are found between them. The others
+// follow when it shows this; where nothing is found, a region costs a few
+// checks more.
+constexpr int kLeastProbedLevel = 2;
 
 // Once the peer's file has shown that it repeats itself, a range found
 // further than this from its own offset is checked through its parts.
@@ -379,8 +385,12 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     SetValue(job, range.record, kBlockState, kSettled);
     return;
   }
+  SplitInto(job, range, parts, known, repeat || parts.size() < kFewParts);
+}
+
+void Version2Strategy::SplitInto(CompareJob& job, const Open& range, const std::vector<Part>& parts,
+                                 const KnownAnswers& known, bool partFound) {
   SetValue(job, range.record, kBlockState, kSplit);
-  bool partFound = repeat || parts.size() < kFewParts;
   for (const Part& part : parts) {
     auto answer = known.find(part.range.start);
     if (answer != known.end() && answer->second.first == part.range.len &&
@@ -411,6 +421,21 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
     } else {
       queued_.push_back(open);
     }
+  }
+}
+
+// A range whose part was found shares content: its siblings that were all
+// missing beside it, left unsplit, are checked through their parts too.
+void Version2Strategy::ReleaseSiblings(CompareJob& job, const uint8_t* probe) {
+  auto it = waitingSiblings_.find(probe);
+  if (it == waitingSiblings_.end()) return;
+  const std::vector<Open> siblings = std::move(it->second);
+  waitingSiblings_.erase(it);
+  for (const Open& sibling : siblings) {
+    const ChunkRange whole{RecordValue(job, sibling.record, kBlockStart),
+                           RecordValue(job, sibling.record, kBlockLen)};
+    const std::vector<Part> parts = SplitOf(sibling, whole, false, false);
+    if (!parts.empty()) SplitInto(job, sibling, parts, {}, false);
   }
 }
 
@@ -483,7 +508,10 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
     checked[i] = decode(found[i], RecordValue(job, range.record, kBlockStart),
                         RecordValue(job, range.record, kBlockLen));
     ++partsAsked[range.parent];
-    if (checked[i] >= 0) foundUnder_.insert(range.parent);
+    if (checked[i] >= 0) {
+      foundUnder_.insert(range.parent);
+      ReleaseSiblings(job, range.parent);
+    }
   }
   for (const auto& [parent, asked] : partsAsked) {
     if (asked < kFewParts || foundUnder_.contains(parent)) partlyFound.insert(parent);
@@ -511,12 +539,21 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
     return j < count && Beside(job, sent.ranges[std::min(i, j)], sent.ranges[std::max(i, j)]) &&
            checked[j] >= 0 && !repeat[j];
   };
+  // Of long siblings all missing, one is checked through its parts anyway;
+  // the others wait for what it shows (probes_: the one checked, by parent).
+  std::unordered_map<const uint8_t*, const uint8_t*> probes;
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];
     if (range.finePiece) CountFinePiece(job, range, checked[i]);
     const bool besideFound = (i > 0 && foundBeside(i, i - 1)) || foundBeside(i, i + 1);
-    Settle(job, range, checked[i], partlyFound.contains(range.parent), known, repeat[i],
-           besideFound);
+    const bool partly = partlyFound.contains(range.parent);
+    const bool probed = !partly && checked[i] < 0 && !repeat[i] && range.parent != nullptr &&
+                        range.level >= kLeastProbedLevel && !SlowLink();
+    const bool probe = probed && probes.emplace(range.parent, range.record).second;
+    Settle(job, range, checked[i], partly || probe, known, repeat[i], besideFound);
+    if (probed && !probe && RecordValue(job, range.record, kBlockState) == kSettled) {
+      waitingSiblings_[probes[range.parent]].push_back(range);
+    }
   }
   ++job.blocksVersion;
   return 1;

@@ -115,6 +115,11 @@ class Version2Strategy : public ComparisonStrategy {
   // Zeros are zeros wherever they are found.
   // Records what it supplies otherwise.
   bool IsRepeat(const CompareJob& job, int64_t found, const ChunkRange& whole, int level);
+  // Marks range split and queues its parts behind it, settling those the
+  // peer answered ahead at once.
+  void SplitInto(CompareJob& job, const Open& range, const std::vector<Part>& parts,
+                 const KnownAnswers& known, bool partFound);
+  void ReleaseSiblings(CompareJob& job, const uint8_t* probe);
   static bool Beside(const CompareJob& job, const Open& a, const Open& b);
   // Whether ranges[i], found at another shift than the siblings found
   // beside it in its batch, is found at a copy rather than where the peer's
@@ -144,12 +149,14 @@ class Version2Strategy : public ComparisonStrategy {
   std::optional<PeerFile> peerFile_;
   std::map<int64_t, int64_t> supplied_;            // parts of the peer's file found: start to end
   std::unordered_set<const uint8_t*> foundUnder_;  // ranges a part of which was found
-  int64_t foundBytes_ = 0;                         // bytes of the ranges found
-  int64_t foundFar_ = 0;                           // ranges found far from their own offset
-  int64_t foundRepeated_ = 0;                      // ranges found where another copy is as likely
-  int64_t aheadAsked_ = 0;                         // parts asked ahead
-  int64_t aheadAnswered_ = 0;                      // of them, parts answered
-  int64_t aheadUsed_ = 0;                          // of them, parts of ranges that were not found
+  // Missing siblings left unsplit, by the sibling checked through its parts.
+  std::unordered_map<const uint8_t*, std::vector<Open>> waitingSiblings_;
+  int64_t foundBytes_ = 0;     // bytes of the ranges found
+  int64_t foundFar_ = 0;       // ranges found far from their own offset
+  int64_t foundRepeated_ = 0;  // ranges found where another copy is as likely
+  int64_t aheadAsked_ = 0;     // parts asked ahead
+  int64_t aheadAnswered_ = 0;  // of them, parts answered
+  int64_t aheadUsed_ = 0;      // of them, parts of ranges that were not found
   int64_t finePiecesAsked_ = 0;
   int64_t finePiecesAnswered_ = 0;
   int64_t finePiecesFound_ = 0;  // not counting pieces of zeros
