@@ -38,8 +38,9 @@ constexpr int64_t kHashedPerPass = int64_t{64} << 20;
 constexpr size_t kCutAside = size_t{8} << 20;
 
 // A range of more parts than this has none asked ahead. A range of a few
-// dozen parts is common in text, where each missed one costs a round trip.
-constexpr size_t kMostPartsAhead = 32;
+// dozen parts is common in text and records, where each missed one costs a
+// round trip.
+constexpr size_t kMostPartsAhead = 64;
 // More parts than this are checked in kPartRuns runs first: a round trip
 // more for the run with the edit, so on a slow link only for many more.
 constexpr size_t kMostParts = 16;
