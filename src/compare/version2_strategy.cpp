@@ -541,7 +541,7 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
            checked[j] >= 0 && !repeat[j];
   };
   // Of long siblings all missing, one is checked through its parts anyway;
-  // the others wait for what it shows (probes_: the one checked, by parent).
+  // the others wait for what it shows. The one checked, by parent:
   std::unordered_map<const uint8_t*, const uint8_t*> probes;
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];

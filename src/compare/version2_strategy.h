@@ -119,6 +119,7 @@ class Version2Strategy : public ComparisonStrategy {
   // peer answered ahead at once.
   void SplitInto(CompareJob& job, const Open& range, const std::vector<Part>& parts,
                  const KnownAnswers& known, bool partFound);
+  // Splits the siblings that waited on `probe`, a part of which was found.
   void ReleaseSiblings(CompareJob& job, const uint8_t* probe);
   static bool Beside(const CompareJob& job, const Open& a, const Open& b);
   // Whether ranges[i], found at another shift than the siblings found
