@@ -72,6 +72,11 @@ int64_t RecordValue(const CompareJob& job, const uint8_t* record, BlockField fie
   return BlockValue(job, record, field);
 }
 
+// The range a block record covers.
+ChunkRange RangeOf(const CompareJob& job, const uint8_t* record) {
+  return {RecordValue(job, record, kBlockStart), RecordValue(job, record, kBlockLen)};
+}
+
 // A new Queued record for range behind the list's current record.
 uint8_t* AddRange(CompareJob& job, const ChunkRange& range) {
   RecordList* list = job.blocks.get();
@@ -186,8 +191,7 @@ int64_t Version2Strategy::SendBatch(CompareJob& job, EngineHost& host, int64_t m
   size_t taken = 0;
   for (; taken < queued_.size(); ++taken) {
     const Open& range = queued_[taken];
-    const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
-                           RecordValue(job, range.record, kBlockLen)};
+    const ChunkRange whole = RangeOf(job, range.record);
     std::vector<ChunkRange> parts = AheadParts(range, whole, lookAhead);
     if (taken > 0 && (checks.size() + ahead.size() + 1 + parts.size() > kMaxChecksPerBatch ||
                       hashed >= mostHashed)) {
@@ -313,9 +317,8 @@ bool Version2Strategy::IsRepeat(const CompareJob& job, int64_t found, const Chun
 // Zeros are found anywhere, and save little: they do not count as found.
 void Version2Strategy::CountFinePiece(const CompareJob& job, const Open& piece, int64_t found) {
   ++finePiecesAnswered_;
-  const std::span<const uint8_t> bytes =
-      DataRange(job.data, RecordValue(job, piece.record, kBlockStart),
-                RecordValue(job, piece.record, kBlockLen));
+  const ChunkRange range = RangeOf(job, piece.record);
+  const std::span<const uint8_t> bytes = DataRange(job.data, range.start, range.len);
   if (found >= 0 && !AllZero(bytes)) ++finePiecesFound_;
 }
 
@@ -358,8 +361,7 @@ std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
 void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
                               bool parentFoundSome, const KnownAnswers& known,
                               std::optional<bool> repeated, bool besideFound) {
-  const ChunkRange whole{RecordValue(job, range.record, kBlockStart),
-                         RecordValue(job, range.record, kBlockLen)};
+  const ChunkRange whole = RangeOf(job, range.record);
   // Found elsewhere, over a part of the peer's file another range supplies
   // already (a file that repeats itself): its parts may each be found where
   // they supply more.
@@ -433,8 +435,7 @@ void Version2Strategy::ReleaseSiblings(CompareJob& job, const uint8_t* probe) {
   const std::vector<Open> siblings = std::move(it->second);
   waitingSiblings_.erase(it);
   for (const Open& sibling : siblings) {
-    const ChunkRange whole{RecordValue(job, sibling.record, kBlockStart),
-                           RecordValue(job, sibling.record, kBlockLen)};
+    const ChunkRange whole = RangeOf(job, sibling.record);
     const std::vector<Part> parts = SplitOf(sibling, whole, false, false);
     if (!parts.empty()) SplitInto(job, sibling, parts, {}, false);
   }
@@ -442,9 +443,8 @@ void Version2Strategy::ReleaseSiblings(CompareJob& job, const uint8_t* probe) {
 
 // Whether b is the sibling right behind a.
 bool Version2Strategy::Beside(const CompareJob& job, const Open& a, const Open& b) {
-  return a.parent == b.parent &&
-         RecordValue(job, a.record, kBlockStart) + RecordValue(job, a.record, kBlockLen) ==
-             RecordValue(job, b.record, kBlockStart);
+  const ChunkRange first = RangeOf(job, a.record);
+  return a.parent == b.parent && first.start + first.len == RecordValue(job, b.record, kBlockStart);
 }
 
 bool Version2Strategy::StrayCopy(const CompareJob& job, std::span<const Open> ranges,
@@ -464,8 +464,7 @@ bool Version2Strategy::StrayCopy(const CompareJob& job, std::span<const Open> ra
     if (shift(j) == shift(i)) return false;
     sideFound = true;
   }
-  const ChunkRange whole{RecordValue(job, ranges[i].record, kBlockStart),
-                         RecordValue(job, ranges[i].record, kBlockLen)};
+  const ChunkRange whole = RangeOf(job, ranges[i].record);
   // Zeros are left to the peer's own tests for them.
   return sideFound && !AllZero(DataRange(job.data, whole.start, kMinChunk)) &&
          RepeatsWithin(job.data, whole);
@@ -506,8 +505,8 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   std::vector<int64_t> checked(count);
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];
-    checked[i] = decode(found[i], RecordValue(job, range.record, kBlockStart),
-                        RecordValue(job, range.record, kBlockLen));
+    const ChunkRange whole = RangeOf(job, range.record);
+    checked[i] = decode(found[i], whole.start, whole.len);
     ++partsAsked[range.parent];
     if (checked[i] >= 0) {
       foundUnder_.insert(range.parent);
@@ -529,8 +528,7 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
                    [&](size_t a, size_t b) { return distance(a) < distance(b); });
   std::vector<bool> repeat(count, false);
   for (const size_t i : order) {
-    const ChunkRange whole{RecordValue(job, sent.ranges[i].record, kBlockStart),
-                           RecordValue(job, sent.ranges[i].record, kBlockLen)};
+    const ChunkRange whole = RangeOf(job, sent.ranges[i].record);
     if (checked[i] < 0) continue;
     repeat[i] = StrayCopy(job, sent.ranges, checked, i) ||
                 IsRepeat(job, checked[i], whole, sent.ranges[i].level);
