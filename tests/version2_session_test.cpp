@@ -361,6 +361,27 @@ INSTANTIATE_TEST_SUITE_P(Periods, Version2Repeating,
                          ::testing::Values(std::pair{4, 250}, std::pair{1000, 250},
                                            std::pair{4096, 250}));
 
+// The bytes a rebuild sent and received.
+struct WireBytes {
+  int64_t sent = 0;
+  int64_t received = 0;
+  int64_t Both() const { return sent + received; }
+};
+
+// Rebuilds peer from local over a link taken as fast whatever the build's
+// speed: pieces and finer checks cost a round trip more, so they are left
+// out on a slow link, and a slow build (sanitizers) must not look like one.
+WireBytes FastLinkRebuild(const Bytes& local, const Bytes& peer) {
+  const double before = Version2Strategy::lookAheadRoundTripMs;
+  Version2Strategy::lookAheadRoundTripMs = 1e9;
+  Session s(2, 2, true);
+  EXPECT_TRUE(s.connected);
+  EXPECT_TRUE(s.connected && s.Rebuild(local, peer));
+  Version2Strategy::lookAheadRoundTripMs = before;
+  const Network& network = s.client.program.state.network;
+  return {network.BytesSent(), network.BytesReceived()};
+}
+
 // Lines inserted and deleted in text: a small chunk holding an edit is
 // checked in pieces beside its neighbours, found at their shifts on either
 // side of the edit, so each edit costs a piece or two, not its chunk.
@@ -385,29 +406,8 @@ TEST(Version2Session, ShortEditsCostPiecesNotChunks) {
       peer = Cat(Cat(peer, Slice(local, at, end - 50'000)), Slice(local, end - 49'960, end));
     }
   }
-  // Pieces cost a round trip more, so they are left out on a slow link; a
-  // slow build (sanitizers) must not look like one.
-  const double before = Version2Strategy::lookAheadRoundTripMs;
-  Version2Strategy::lookAheadRoundTripMs = 1e9;
-  Session s(2, 2, true);
-  ASSERT_TRUE(s.connected);
-  EXPECT_TRUE(s.Rebuild(local, peer));
-  Version2Strategy::lookAheadRoundTripMs = before;
   // Twenty edits: fetching their small chunks whole costs over twice this.
-  EXPECT_LT(s.client.program.state.network.BytesReceived(), 7000);
-}
-
-// Rebuilds peer from local over a link taken as fast whatever the build's
-// speed (sanitizers), where checks go finer; the bytes both ways.
-int64_t FastLinkRebuildBytes(const Bytes& local, const Bytes& peer) {
-  const double before = Version2Strategy::lookAheadRoundTripMs;
-  Version2Strategy::lookAheadRoundTripMs = 1e9;
-  Session s(2, 2, true);
-  EXPECT_TRUE(s.connected);
-  EXPECT_TRUE(s.connected && s.Rebuild(local, peer));
-  Version2Strategy::lookAheadRoundTripMs = before;
-  const Network& network = s.client.program.state.network;
-  return network.BytesReceived() + network.BytesSent();
+  EXPECT_LT(FastLinkRebuild(local, peer).received, 7000);
 }
 
 // A pattern repeated has few cuts of its own, so its longer ranges are cut
@@ -429,7 +429,7 @@ TEST(Version2Session, EditsInARepeatedPatternCostPiecesNotTheFile) {
              Slice(peer, size_t{1} << 20, peer.size()));
   // 53,151 bytes when copies a few periods away are taken, 2 MB when the
   // four parts missing end the comparison.
-  EXPECT_LT(FastLinkRebuildBytes(local, peer), 51'500);
+  EXPECT_LT(FastLinkRebuild(local, peer).Both(), 51'500);
 }
 
 // Blocks of a file moved about: a long range whose first part holds the
@@ -450,7 +450,7 @@ TEST(Version2Session, MovedBlocksAreFoundThroughTheirParts) {
   for (const int block : order)
     peer = Cat(peer, Slice(local, cuts[block], cuts[block + 1]));
   // 436 KB when a missing first part and the runs behind it end the search.
-  EXPECT_LT(FastLinkRebuildBytes(local, peer), 10'000);
+  EXPECT_LT(FastLinkRebuild(local, peer).Both(), 10'000);
 }
 
 // Edits of 4 KiB a few kilobytes apart spoil every long range, yet the
@@ -467,7 +467,7 @@ TEST(Version2Session, DenseEditsAreCheckedBetweenTheEdits) {
   }
   // About 700 KB of the peer's file are new; 950 KB go when the long ranges
   // all missing end the search.
-  EXPECT_LT(FastLinkRebuildBytes(local, peer), 850'000);
+  EXPECT_LT(FastLinkRebuild(local, peer).Both(), 850'000);
 }
 
 // Two comparisons on one connection at once: their batches and pieces
