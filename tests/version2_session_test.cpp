@@ -432,6 +432,23 @@ TEST(Version2Session, EditsInARepeatedPatternCostPiecesNotTheFile) {
   EXPECT_LT(FastLinkRebuild(local, peer).Both(), 51'500);
 }
 
+// Short runs of zeros between new data cost no bytes: a sparse image's
+// rewritten blocks come with the zeros around and between them.
+TEST(Version2Session, ZerosBetweenNewDataComeAsZeroPieces) {
+  const Bytes local(size_t{1} << 20, 0);
+  Bytes peer = local;
+  for (size_t at = 10'000; at + 3'000 < peer.size(); at += 65'536) {
+    const Bytes first = RandomBytes(1000, static_cast<uint32_t>(at));
+    const Bytes second = RandomBytes(1000, static_cast<uint32_t>(at + 1));
+    std::copy(first.begin(), first.end(), peer.begin() + static_cast<long>(at));
+    std::copy(second.begin(), second.end(), peer.begin() + static_cast<long>(at + 2000));
+  }
+  // Sixteen places of 2,000 new bytes; the zeros between them and around
+  // them in the ranges fetched came as bytes when only long runs were sent
+  // as zero pieces: 125 KB.
+  EXPECT_LT(FastLinkRebuild(local, peer).received, 40'000);
+}
+
 // Blocks of a file moved about: a long range whose first part holds the
 // start of a moved block is found neither whole nor as its first part and
 // runs, yet the peer holds the parts; in a file that shares much they are

@@ -199,8 +199,9 @@ void StepPreparingJob(PeerState& state, ProtocolHost& host, CompareJob& job, boo
   job.preparing = !job.waitingChecks.empty();
 }
 
-// Runs of zeros at least this long go as zero pieces, not as bytes.
-constexpr size_t kMinZeroRun = 4096;
+// Runs of zeros at least this long go as zero pieces, not as bytes: a zero
+// piece and the data piece after it cost two headers, far less than the run.
+constexpr size_t kMinZeroRun = 128;
 
 // Length of the piece at the front of bytes: a zero run of kMinZeroRun or
 // more whole, else data up to the next such run or one frame's worth.
