@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "compare/content_chunks.h"
 #include "compare/version2_strategy.h"
 #include "protocol/messages.h"
 #include "protocol/messages_v2.h"
@@ -430,6 +431,27 @@ TEST(Version2Session, EditsInARepeatedPatternCostPiecesNotTheFile) {
   // 53,151 bytes when copies a few periods away are taken, 2 MB when the
   // four parts missing end the comparison.
   EXPECT_LT(FastLinkRebuild(local, peer).Both(), 51'500);
+}
+
+// The same in a file small enough to be one range: its last part, shorter
+// than the parts before it cut at their longest, is as patterned as they
+// are and holds some of the edits as well.
+TEST(Version2Session, EditsInTheLastPartOfAPatternCostPieces) {
+  const Bytes pattern = RandomBytes(1000, 1);
+  Bytes local;
+  while (local.size() < 262'144)
+    local.insert(local.end(), pattern.begin(), pattern.end());
+  local.resize(262'144);
+  // A pattern without a cut of level 1: four parts at their longest and one
+  // shorter.
+  ASSERT_EQ(RangesOfLevel(CutChunks(local), 1, 0, std::ssize(local)).size(), 5u);
+  Bytes peer = local;
+  for (size_t at = 9'000; at < peer.size(); at += 25'000)
+    peer[at] ^= 0x5a;
+  peer = Cat(Cat(Slice(peer, 0, 100'000), RandomBytes(100, 32)), Slice(peer, 100'000, peer.size()));
+  // 37 KB when the last part, missing beside its missing siblings, is
+  // fetched whole.
+  EXPECT_LT(FastLinkRebuild(local, peer).Both(), 8'000);
 }
 
 // Short runs of zeros between new data cost no bytes: a sparse image's

@@ -77,6 +77,13 @@ ChunkRange RangeOf(const CompareJob& job, const uint8_t* record) {
   return {RecordValue(job, record, kBlockStart), RecordValue(job, record, kBlockLen)};
 }
 
+// Whether a range was cut at its longest, within a small chunk of the
+// longest its level allows: its content has no cut of its own there, as in
+// a pattern.
+bool CutAtLongest(int level, const ChunkRange& range) {
+  return level > 0 && range.len > MaxRangeLength(level) - kMaxChunk;
+}
+
 // A new Queued record for range behind the list's current record.
 uint8_t* AddRange(CompareJob& job, const ChunkRange& range) {
   RecordList* list = job.blocks.get();
@@ -377,7 +384,7 @@ void Version2Strategy::Settle(CompareJob& job, const Open& range, int64_t found,
   // only where the content around it was found, so where the first part was
   // not (a moved block starting in it) it finds none, though it may hold
   // their parts.
-  const bool cutAtLongest = range.level > 0 && whole.len > MaxRangeLength(range.level) - kMaxChunk;
+  const bool cutAtLongest = CutAtLongest(range.level, whole);
   const bool sharedRun = range.amongRuns && foundBytes_ * kSharesMuch >= std::ssize(job.data);
   if (found < 0 &&
       (range.parent == nullptr || parentFoundSome || repeat || cutAtLongest || sharedRun)) {
@@ -502,19 +509,25 @@ int32_t Version2Strategy::ApplyAnswers(CompareJob& job, uint32_t batch,
   // worth checking finer; many parts none of which is found are not.
   std::unordered_map<const uint8_t*, int> partsAsked;
   std::unordered_set<const uint8_t*> partlyFound;
+  std::unordered_set<const uint8_t*> longestUnder;
   std::vector<int64_t> checked(count);
   for (size_t i = 0; i < count; ++i) {
     const Open& range = sent.ranges[i];
     const ChunkRange whole = RangeOf(job, range.record);
     checked[i] = decode(found[i], whole.start, whole.len);
     ++partsAsked[range.parent];
+    // Content cut only at its longest goes on to the parent's last part,
+    // which is shorter but as likely to hold only some of a few edits.
+    if (CutAtLongest(range.level, whole)) longestUnder.insert(range.parent);
     if (checked[i] >= 0) {
       foundUnder_.insert(range.parent);
       ReleaseSiblings(job, range.parent);
     }
   }
   for (const auto& [parent, asked] : partsAsked) {
-    if (asked < kFewParts || foundUnder_.contains(parent)) partlyFound.insert(parent);
+    if (asked < kFewParts || foundUnder_.contains(parent) || longestUnder.contains(parent)) {
+      partlyFound.insert(parent);
+    }
   }
   // Of ranges found over the same part of the peer's file, the one found
   // nearest its own offset supplies it: in a file that repeats itself, that
