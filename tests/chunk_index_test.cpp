@@ -10,6 +10,7 @@
 #include "compare/chunk_index.h"
 #include "compare/content_chunks.h"
 #include "compare/found_shifts.h"
+#include "compare/prepared_cuts.h"
 #include "support/temp_dir.h"
 
 namespace kelpie {
@@ -99,6 +100,31 @@ TEST_P(ChunkIndexOfEveryContent, FindsEveryRangeOwnOffsetFirst) {
         const int64_t found = index_.Find({from, r.len, hash}, budget);
         ASSERT_GE(found, 0) << level << " " << r.start << " from " << from;
         EXPECT_EQ(HashOf(data_, found, r.len), hash);
+      }
+    }
+  }
+}
+
+// An index built from the cuts made when the file was offered answers as
+// one that cut the data itself, and hashes as much: it knows the same runs
+// of zeros.
+TEST_P(ChunkIndexOfEveryContent, IndexFromPreparedCutsAnswersTheSame) {
+  const test::TempDir dir;
+  const std::shared_ptr<const PreparedCuts> prepared =
+      PrepareCuts(dir.Write("data.bin", data_), std::ssize(data_));
+  ASSERT_TRUE(prepared);
+  const ChunkIndex replayed(data_, nullptr, prepared.get());
+  ASSERT_EQ(replayed.RangeCount(), index_.RangeCount());
+  for (int level = 0; level <= kTopChunkLevel; ++level) {
+    const std::vector<ChunkRange> ranges = RangesOfLevel(cuts_, level, 0, std::ssize(data_));
+    for (size_t i = 0; i < ranges.size(); i += 1 + ranges.size() / 200) {
+      const ChunkRange& r = ranges[i];
+      const uint64_t hash = HashOf(data_, r.start, r.len);
+      for (const int64_t from : {r.start, r.start + 1, r.start + 4096}) {
+        int64_t cut = 1 << 20, replay = 1 << 20;
+        ASSERT_EQ(replayed.Find({from, r.len, hash}, replay), index_.Find({from, r.len, hash}, cut))
+            << level << " " << from;
+        ASSERT_EQ(replay, cut) << level << " " << from;
       }
     }
   }

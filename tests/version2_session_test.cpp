@@ -372,13 +372,20 @@ struct WireBytes {
 // Rebuilds peer from local over a link taken as fast whatever the build's
 // speed: pieces and finer checks cost a round trip more, so they are left
 // out on a slow link, and a slow build (sanitizers) must not look like one.
-WireBytes FastLinkRebuild(const Bytes& local, const Bytes& peer) {
+// With cutWhenOffered, both files are read beside the loop when offered, as
+// large files are, and cut then.
+WireBytes FastLinkRebuild(const Bytes& local, const Bytes& peer, bool cutWhenOffered = false) {
   const double before = Version2Strategy::lookAheadRoundTripMs;
   Version2Strategy::lookAheadRoundTripMs = 1e9;
   Session s(2, 2, true);
   EXPECT_TRUE(s.connected);
+  if (cutWhenOffered) s.server.program.fingerprintAtOnce = s.client.program.fingerprintAtOnce = 0;
   EXPECT_TRUE(s.connected && s.Rebuild(local, peer));
   Version2Strategy::lookAheadRoundTripMs = before;
+  for (TestPeer* side : {&s.client, &s.server}) {
+    const FileEntry* offered = side->program.state.tables.LocalFiles.At(0);
+    EXPECT_EQ(offered != nullptr && offered->cuts != nullptr, cutWhenOffered);
+  }
   const Network& network = s.client.program.state.network;
   return {network.BytesSent(), network.BytesReceived()};
 }
@@ -507,6 +514,22 @@ TEST(Version2Session, DenseEditsAreCheckedBetweenTheEdits) {
   // About 700 KB of the peer's file are new; 950 KB go when the long ranges
   // all missing end the search.
   EXPECT_LT(FastLinkRebuild(local, peer).Both(), 850'000);
+}
+
+// A file cut when it was offered is compared from those cuts, the peer's
+// index built from them without cutting again: the same checks and answers
+// as cutting at the comparison, runs of zeros included.
+TEST(Version2Session, FilesCutWhenOfferedAreComparedAsIfCutThen) {
+  for (const char* name : {"SparseIslandsChanged", "Insert"}) {
+    const Pair& pair = *std::find_if(Pairs().begin(), Pairs().end(),
+                                     [&](const Pair& p) { return std::string(p.name) == name; });
+    const Bytes local = pair.local();
+    const Bytes peer = pair.peer(local);
+    const WireBytes later = FastLinkRebuild(local, peer);
+    const WireBytes offered = FastLinkRebuild(local, peer, true);
+    EXPECT_EQ(offered.sent, later.sent) << name;
+    EXPECT_EQ(offered.received, later.received) << name;
+  }
 }
 
 // Two comparisons on one connection at once: their batches and pieces

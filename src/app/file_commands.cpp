@@ -53,6 +53,7 @@ void Offer(Program& program, const ReadyOffer& offer) {
   file.md5 = offer.prints.md5;
   file.sha256 = offer.prints.sha256;
   file.modified = offer.prints.modified;
+  file.cuts = offer.cuts;
   file.fileId = NewFileId(state.tables);
   Announce(state, program.host, file);
   RefreshFileLists(state, program.host, kRefreshServerView | kRefreshClientView);

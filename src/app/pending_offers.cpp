@@ -5,18 +5,29 @@
 namespace kelpie {
 
 void PendingOffers::Start(const std::string& path, int64_t size) {
-  Pending pending{path, size, std::make_unique<FileFingerprints>(), nullptr};
+  Pending pending{path,
+                  size,
+                  std::make_unique<FileFingerprints>(),
+                  std::make_unique<std::shared_ptr<const PreparedCuts>>(),
+                  nullptr,
+                  nullptr};
   FileFingerprints* prints = pending.prints.get();
   pending.work = std::make_unique<BackgroundWork>(
       [path, prints](WorkProgress& progress) { *prints = FingerprintFile(path, &progress); });
+  std::shared_ptr<const PreparedCuts>* cuts = pending.cuts.get();
+  pending.cutting = std::make_unique<BackgroundWork>(
+      [path, size, cuts](WorkProgress& progress) { *cuts = PrepareCuts(path, size, &progress); });
   pending_.push_back(std::move(pending));
 }
 
 std::vector<ReadyOffer> PendingOffers::TakeReady() {
   std::vector<ReadyOffer> ready;
-  while (!pending_.empty() && pending_.front().work->Done()) {
+  while (!pending_.empty() && pending_.front().work->Done() && pending_.front().cutting->Done()) {
     Pending& front = pending_.front();
-    ready.push_back({std::move(front.path), front.size, std::move(*front.prints)});
+    // Cuts of the file as it was when fingerprinted, or none.
+    std::shared_ptr<const PreparedCuts> cuts = std::move(*front.cuts);
+    if (cuts && cuts->modified != front.prints->modified) cuts.reset();
+    ready.push_back({std::move(front.path), front.size, std::move(*front.prints), std::move(cuts)});
     pending_.pop_front();
   }
   return ready;

@@ -8,6 +8,7 @@
 
 #include "compare/background_work.h"
 #include "compare/fingerprint.h"
+#include "compare/prepared_cuts.h"
 
 namespace kelpie {
 
@@ -16,12 +17,14 @@ struct ReadyOffer {
   std::string path;
   int64_t size = 0;
   FileFingerprints prints;
+  std::shared_ptr<const PreparedCuts> cuts{};  // null for a file read at once
 };
 
 // Files chosen with "Add File to List" that are too large to fingerprint
 // within one main-loop pass: each is read and hashed on a thread of its own,
 // so the window and the connections go on meanwhile, and offered once ready,
-// in the order they were chosen.
+// in the order they were chosen. Each is also cut for version-2 comparisons
+// on a second thread meanwhile, so that none has to cut it again.
 class PendingOffers {
  public:
   void Start(const std::string& path, int64_t size);
@@ -34,8 +37,10 @@ class PendingOffers {
     std::string path;
     int64_t size = 0;
     std::unique_ptr<FileFingerprints> prints;
-    // Last, so it is stopped before what it writes into goes.
+    std::unique_ptr<std::shared_ptr<const PreparedCuts>> cuts;
+    // Last, so they are stopped before what they write into goes.
     std::unique_ptr<BackgroundWork> work;
+    std::unique_ptr<BackgroundWork> cutting;
   };
   std::deque<Pending> pending_;
 };

@@ -13,6 +13,7 @@
 
 #include "common/zigzag.h"
 #include "compare/background_work.h"
+#include "compare/prepared_cuts.h"
 #include "compare/vector_state.h"
 
 namespace kelpie {
@@ -101,7 +102,9 @@ void WriteValue(uint8_t* bytes, uint64_t value) {
 class ChunkIndex::Builder final : public ZeroRunSink {
  public:
   Builder(ChunkIndex& index, WorkProgress* progress);
-  void Run();
+  // Cuts come from `cutter`: a ChunkCutter over the data, or a CutReplay.
+  template <typename Cutter>
+  void Run(Cutter& cutter);
   void ZeroRun(int64_t start, int64_t end) override;
 
  private:
@@ -146,14 +149,14 @@ ChunkIndex::Builder::Builder(ChunkIndex& index, WorkProgress* progress)
   maxEntries_ = static_cast<size_t>(std::min<int64_t>(size_ / kBytesPerEntry + 1024, kMostEntries));
 }
 
-void ChunkIndex::Builder::Run() {
+template <typename Cutter>
+void ChunkIndex::Builder::Run(Cutter& cutter) {
   ChunkCuts& cuts = index_.cuts_;
   // Chunks average about 380 bytes on varied data; the lists grow without
   // copying when the data cuts finer.
   const auto chunks = static_cast<size_t>(size_ / 256 + 1);
   cuts.Reserve(chunks);
   records_.Reserve(chunks * kValueBytes);
-  ChunkCutter cutter(index_.data_, this);
   std::array<int64_t, kTopChunkLevel + 1> from{};
   std::array<size_t, kTopChunkLevel + 1> firstChunk{};
   int64_t end = 0;
@@ -363,8 +366,17 @@ void ChunkIndex::Builder::Finish() {
   index_.entryCount_ = kept_;
 }
 
-ChunkIndex::ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress) : data_(data) {
-  Builder(*this, progress).Run();
+ChunkIndex::ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress,
+                       const PreparedCuts* prepared)
+    : data_(data) {
+  Builder builder(*this, progress);
+  if (prepared != nullptr) {
+    CutReplay replay(*prepared, &builder);
+    builder.Run(replay);
+  } else {
+    ChunkCutter cutter(data_, &builder);
+    builder.Run(cutter);
+  }
 }
 
 size_t ChunkIndex::MemoryBytes() const {

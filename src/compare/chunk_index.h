@@ -11,6 +11,7 @@
 namespace kelpie {
 
 class WorkProgress;
+struct PreparedCuts;
 
 // One range a version-2 check asks about: where does the responder hold
 // len bytes whose RangeHash is `hash`?
@@ -42,7 +43,9 @@ class ChunkIndex {
  public:
   // With progress, the build reports how far it got and gives up when told
   // to stop; an index given up on is not to be used.
-  explicit ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress = nullptr);
+  // With `prepared` (cuts of these very bytes), the data is not cut again.
+  explicit ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress = nullptr,
+                      const PreparedCuts* prepared = nullptr);
 
   // The range's own offset when the data holds it there, else the offset of
   // an indexed range holding its bytes, else -1. `hashBudget` is the number

@@ -83,6 +83,7 @@ CompareJob* StartComparison(Tables& tables, EngineHost& host, const FileEntry& l
     job.loaded->view = MappedFile::Zeros(job.localFile.size);
     if (!job.loaded->view) job.loaded->view = MappedFile::Hold({});
   }
+  job.loaded->UseCuts(local.cuts);
   job.data = job.loaded->bytes();
   job.strategy->Prepare(job, tables);
   host.UpdateJobList(kRebuildJobList);
@@ -95,6 +96,7 @@ Acceptance AcceptComparison(Tables& tables, std::string_view path, ConnectionId 
   if (entry == nullptr || entry->size > largest) return {nullptr, kNotListed};
   std::shared_ptr<LoadedFile> loaded = tables.loadedFiles.Open(entry->path, entry->size);
   if (!loaded) return {nullptr, kCannotOpen};
+  loaded->UseCuts(entry->cuts);
   if (entry->fileId == 0) entry->fileId = NewFileId(tables);
   CompareJob& job = *tables.CompareJobs.Append();
   job.serial = NextJobSerial();

@@ -42,6 +42,9 @@ struct FileEntry {
   // unchanged.
   WholeFileHash sha256{};
   int64_t modified = -1;
+  // LocalFiles: its cuts, made with them for a large file (null otherwise),
+  // so that a version-2 comparison on it need not cut it again.
+  std::shared_ptr<const PreparedCuts> cuts{};
   // LocalFiles: the log has said the file is too large for a first-version
   // peer.
   bool toldTooLarge = false;

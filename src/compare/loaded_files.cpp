@@ -38,11 +38,17 @@ const WholeFileHash* LoadedFile::ReadySha256() {
   return &*sha256_;
 }
 
+void LoadedFile::UseCuts(std::shared_ptr<const PreparedCuts> cuts) {
+  if (CutsFit(cuts.get(), static_cast<int64_t>(bytes().size()), view->modified())) {
+    cuts_ = std::move(cuts);
+  }
+}
+
 std::shared_ptr<const ChunkIndex> LoadedFile::ReadyChunkIndex() {
   if (chunkIndex_) return chunkIndex_;
   const std::span<const uint8_t> data = bytes();
-  auto make = [this, data](WorkProgress& p) {
-    madeChunkIndex_ = std::make_shared<const ChunkIndex>(data, &p);
+  auto make = [this, data, cuts = cuts_](WorkProgress& p) {
+    madeChunkIndex_ = std::make_shared<const ChunkIndex>(data, &p, cuts.get());
   };
   if (!Ready(chunkIndexWork_, make)) return nullptr;
   chunkIndex_ = std::move(madeChunkIndex_);

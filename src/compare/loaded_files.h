@@ -11,6 +11,7 @@
 #include "compare/chunk_index.h"
 #include "compare/fingerprint.h"
 #include "compare/mapped_file.h"
+#include "compare/prepared_cuts.h"
 #include "compare/range_index.h"
 #include "compare/range_search.h"
 
@@ -28,6 +29,12 @@ class LoadedFile : public RangeIndexSource {
 
   std::span<const uint8_t> bytes() const { return view->bytes(); }
 
+  // Cuts of the file made when it was offered: the index is built from them
+  // when they still fit the file as it was read.
+  void UseCuts(std::shared_ptr<const PreparedCuts> cuts);
+  // Those cuts; null when there are none that fit.
+  const PreparedCuts* cuts() const { return cuts_.get(); }
+
   // Null until ready.
   const WholeFileHash* ReadySha256();
   std::shared_ptr<const ChunkIndex> ReadyChunkIndex();
@@ -38,6 +45,7 @@ class LoadedFile : public RangeIndexSource {
   int64_t PreparedBytes() const;
 
  private:
+  std::shared_ptr<const PreparedCuts> cuts_;
   std::optional<WholeFileHash> sha256_;
   std::shared_ptr<const ChunkIndex> chunkIndex_;
   std::shared_ptr<const RangeIndex> rangeIndex_;

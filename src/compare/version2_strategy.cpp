@@ -9,6 +9,7 @@
 #include "compare/block_list.h"
 #include "compare/engine.h"
 #include "compare/engine_host.h"
+#include "compare/prepared_cuts.h"
 #include "compare/zero_bytes.h"
 
 namespace kelpie {
@@ -114,8 +115,10 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
   job.blocks = NewRecordList(kBlockFormat);
   ++job.blocksVersion;
   if (!job.blocks) return false;
-  if (job.data.size() < kCutAside) {
-    cuts_ = CutChunks(job.data);
+  // A file cut when it was offered, and unchanged since, is not cut again.
+  const PreparedCuts* prepared = job.loaded ? job.loaded->cuts() : nullptr;
+  if (prepared != nullptr || job.data.size() < kCutAside) {
+    cuts_ = prepared != nullptr ? prepared->cuts : CutChunks(job.data);
     if (!QueueTopRanges(job)) return false;
     job.state = kComparing;
     return true;
