@@ -232,10 +232,12 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
     if (!QueueTopRanges(job)) return;
   }
   if (!queued_.empty()) {
+    const auto began = std::chrono::steady_clock::now();
     // The ranges of a large file take a while to hash: a pass hashes a few
     // milliseconds' worth, and the passes after it the rest.
     for (int64_t hashed = 0; !queued_.empty() && hashed < kHashedPerPass;)
       hashed += SendBatch(job, host, kHashedPerPass - hashed);
+    if (!peerFile_) busyBeforeAcceptance_ += std::chrono::steady_clock::now() - began;
     host.UpdateJobList(kRepaintJobList);
     return;
   }
@@ -249,10 +251,16 @@ void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFi
   if (peerFile == nullptr) return;
   // An acceptance sent at once, before the peer reads its file, times a
   // round trip, so the first batches after it already suit the link; a
-  // later one only overstates it until a batch is timed.
-  const std::chrono::duration<double, std::milli> took =
-      std::chrono::steady_clock::now() - startSentAt_;
-  roundTripMs_ = std::min(roundTripMs_, took.count());
+  // later one only overstates it until a batch is timed. Checking ranges
+  // meanwhile may have kept the loop from reading it: the round trip then
+  // lies between the time taken and that less the checking, and is left to
+  // the batches to tell when those two fall on either side of a slow link's.
+  using Ms = std::chrono::duration<double, std::milli>;
+  const double took = Ms(std::chrono::steady_clock::now() - startSentAt_).count();
+  const double least = took - Ms(busyBeforeAcceptance_).count();
+  if (took < lookAheadRoundTripMs || least >= lookAheadRoundTripMs) {
+    roundTripMs_ = std::min(roundTripMs_, least);
+  }
   peerFile_ = *peerFile;
   // The peer's file as it was read for this comparison is what is rebuilt.
   if (job.remoteFile) job.remoteFile->size = peerFile->size;
