@@ -3,7 +3,8 @@
 // content-defined ranges, then hashes of the range at its own offset and at
 // the offsets the look-up names. "Elsewhere" asks for a range the data holds,
 // from another offset; "Missing" for one it does not hold, at a real range's
-// length and offset. "Index" builds the index and "Cuts" the initiator's cut
+// length and offset. "Index" builds the index, "IndexFromCuts" builds it from
+// the cuts made when the file was offered, and "Cuts" the initiator's cut
 // list, reporting what each holds: Bytes, and DataPerByte, the data's size
 // over it; Index also reports PeakMiB, the most memory the process held
 // while building beyond what it held before.
@@ -16,6 +17,8 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -25,6 +28,7 @@
 
 #include "compare/chunk_index.h"
 #include "compare/content_chunks.h"
+#include "compare/prepared_cuts.h"
 
 namespace kelpie {
 namespace {
@@ -91,7 +95,22 @@ struct Case {
   Bytes data;
   ChunkCuts cuts;
   std::unique_ptr<ChunkIndex> index;
+  std::shared_ptr<const PreparedCuts> prepared;  // as cut when offered
 };
+
+// The data cut as a file offered is: written out, then cut from the file.
+std::shared_ptr<const PreparedCuts> CutAsOffered(const Bytes& data) {
+  char path[] = "/tmp/kelpie-bench-cuts-XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) return nullptr;
+  ::close(fd);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  std::shared_ptr<const PreparedCuts> prepared =
+      PrepareCuts(path, static_cast<int64_t>(data.size()));
+  ::unlink(path);
+  return prepared;
+}
 
 constexpr int kKinds = 5;
 const char* kNames[kKinds] = {"Random", "Text", "Zeros", "Sparse", "Periodic"};
@@ -111,6 +130,7 @@ Case& Content(int kind) {
                              : Periodic();
     made->cuts = CutChunks(made->data);
     made->index = std::make_unique<ChunkIndex>(made->data);
+    made->prepared = CutAsOffered(made->data);
     held = std::move(made);
     heldKind = kind;
   }
@@ -170,6 +190,16 @@ void Index(benchmark::State& state, int kind) {
   state.counters["Ranges"] = static_cast<double>(c.index->RangeCount());
 }
 
+void IndexFromCuts(benchmark::State& state, int kind) {
+  const Case& c = Content(kind);
+  if (!c.prepared) return state.SkipWithError("cannot write the data out to cut it");
+  for (auto _ : state) {
+    ChunkIndex index(c.data, nullptr, c.prepared.get());
+    benchmark::DoNotOptimize(index.RangeCount());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
+}
+
 void Cuts(benchmark::State& state, int kind) {
   const Case& c = Content(kind);
   for (auto _ : state)
@@ -189,6 +219,9 @@ const int kRegistered = [] {
   for (int kind = 0; kind < kKinds; ++kind) {
     const std::string name = kNames[kind];
     benchmark::RegisterBenchmark(("Index/" + name).c_str(), Index, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    benchmark::RegisterBenchmark(("IndexFromCuts/" + name).c_str(), IndexFromCuts, kind)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3);
     benchmark::RegisterBenchmark(("Cuts/" + name).c_str(), Cuts, kind)
