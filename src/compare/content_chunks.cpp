@@ -225,12 +225,12 @@ int64_t ChunkCutter::SkipZeros(int64_t from, int64_t limit) {
   return std::min(limit, end);
 }
 
-ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress) {
+ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress, ZeroRunSink* zeros) {
   ChunkCuts cuts;
   // Chunks average about 380 bytes on varied data; runs of one value make
   // fewer, and a longer list grows without copying.
   cuts.Reserve(data.size() / 256 + 1);
-  ChunkCutter cutter(data);
+  ChunkCutter cutter(data, zeros);
   int64_t end = 0;
   int level = 0;
   while (cutter.Next(end, level)) {

@@ -189,7 +189,9 @@ inline constexpr size_t kChunksPerReport = 4096;
 
 // With progress, the cutting reports how far it got, every kChunksPerReport
 // chunks, and ends early, with the cuts so far, once it is told to stop.
-ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress = nullptr);
+// With zeros, the runs of zeros it steps over go there.
+ChunkCuts CutChunks(std::span<const uint8_t> data, WorkProgress* progress = nullptr,
+                    ZeroRunSink* zeros = nullptr);
 
 // A range of one level: [start, start + len).
 struct ChunkRange {

@@ -24,22 +24,11 @@ std::shared_ptr<const PreparedCuts> PrepareCuts(const std::string& path, int64_t
   auto prepared = std::make_shared<PreparedCuts>();
   prepared->size = size;
   prepared->modified = view->modified();
-  const std::span<const uint8_t> data = view->bytes();
-  prepared->cuts.Reserve(data.size() / 256 + 1);
   RunList runs(prepared->zeroRuns);
-  ChunkCutter cutter(data, &runs);
-  int64_t end = 0;
-  int level = 0;
-  while (cutter.Next(end, level)) {
-    prepared->cuts.Add(end, level);
-    if (progress != nullptr && prepared->cuts.Count() % kChunksPerReport == 0) {
-      progress->SetDone(end);
-      if (progress->StopRequested()) return nullptr;
-    }
-  }
-  // A file that changed while it was cut has no cuts to trust.
-  if (view->Damaged()) return nullptr;
-  prepared->cuts.Shrink();
+  prepared->cuts = CutChunks(view->bytes(), progress, &runs);
+  // Cut short when told to stop; a file that changed while it was cut has
+  // no cuts to trust.
+  if ((progress != nullptr && progress->StopRequested()) || view->Damaged()) return nullptr;
   prepared->zeroRuns.shrink_to_fit();
   return prepared;
 }
