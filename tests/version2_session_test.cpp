@@ -37,6 +37,14 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
   return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
 }
 
+// The pattern again and again, whole, until there are at least `size` bytes.
+Bytes Repeated(const Bytes& pattern, size_t size) {
+  Bytes bytes;
+  while (bytes.size() < size)
+    bytes.insert(bytes.end(), pattern.begin(), pattern.end());
+  return bytes;
+}
+
 // Zeros with random islands; `changed` islands differ between seeds.
 Bytes Sparse(size_t size, uint32_t seed, int changed) {
   Bytes bytes(size, 0);
@@ -331,10 +339,7 @@ class Version2Repeating : public ::testing::TestWithParam<std::pair<size_t, int>
 
 TEST_P(Version2Repeating, FileIsRebuiltFromItsOwnLayout) {
   const auto [period, sentShare] = GetParam();
-  const Bytes pattern = RandomBytes(period, 41);
-  Bytes local;
-  while (local.size() < (4u << 20))
-    local.insert(local.end(), pattern.begin(), pattern.end());
+  const Bytes local = Repeated(RandomBytes(period, 41), 4u << 20);
   Bytes peer = Cat(Cat(Slice(local, 0, 1'000'000), RandomBytes(100, 42)),
                    Slice(local, 1'000'000, local.size()));
   for (size_t at = 150'000; at < peer.size(); at += 800'000)
@@ -425,10 +430,7 @@ TEST(Version2Session, ShortEditsCostPiecesNotChunks) {
 // are found in place names a copy, not a shift: both are checked finer, so
 // the edits cost pieces, not the file.
 TEST(Version2Session, EditsInARepeatedPatternCostPiecesNotTheFile) {
-  const Bytes pattern = RandomBytes(1000, 31);
-  Bytes local;
-  while (local.size() < (size_t{2} << 20))
-    local.insert(local.end(), pattern.begin(), pattern.end());
+  const Bytes local = Repeated(RandomBytes(1000, 31), size_t{2} << 20);
   Bytes peer = local;
   std::mt19937 engine(8);
   for (int edit = 0; edit < 20; ++edit)
@@ -444,10 +446,7 @@ TEST(Version2Session, EditsInARepeatedPatternCostPiecesNotTheFile) {
 // than the parts before it cut at their longest, is as patterned as they
 // are and holds some of the edits as well.
 TEST(Version2Session, EditsInTheLastPartOfAPatternCostPieces) {
-  const Bytes pattern = RandomBytes(1000, 1);
-  Bytes local;
-  while (local.size() < 262'144)
-    local.insert(local.end(), pattern.begin(), pattern.end());
+  Bytes local = Repeated(RandomBytes(1000, 1), 262'144);
   local.resize(262'144);
   // A pattern without a cut of level 1: four parts at their longest and one
   // shorter.
