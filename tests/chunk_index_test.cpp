@@ -105,29 +105,51 @@ TEST_P(ChunkIndexOfEveryContent, FindsEveryRangeOwnOffsetFirst) {
   }
 }
 
-// An index built from the cuts made when the file was offered answers as
-// one that cut the data itself, and hashes as much: it knows the same runs
-// of zeros.
+// An index built from the cuts made when the file was offered, or made
+// then itself, answers as one that cut the data at once, and hashes as
+// much: it knows the same runs of zeros.
 TEST_P(ChunkIndexOfEveryContent, IndexFromPreparedCutsAnswersTheSame) {
   const test::TempDir dir;
-  const std::shared_ptr<const PreparedCuts> prepared =
-      PrepareCuts(dir.Write("data.bin", data_), std::ssize(data_));
-  ASSERT_TRUE(prepared);
-  const ChunkIndex replayed(data_, nullptr, prepared.get());
-  ASSERT_EQ(replayed.RangeCount(), index_.RangeCount());
-  for (int level = 0; level <= kTopChunkLevel; ++level) {
-    const std::vector<ChunkRange> ranges = RangesOfLevel(cuts_, level, 0, std::ssize(data_));
-    for (size_t i = 0; i < ranges.size(); i += 1 + ranges.size() / 200) {
-      const ChunkRange& r = ranges[i];
-      const uint64_t hash = HashOf(data_, r.start, r.len);
-      for (const int64_t from : {r.start, r.start + 1, r.start + 4096}) {
-        int64_t cut = 1 << 20, replay = 1 << 20;
-        ASSERT_EQ(replayed.Find({from, r.len, hash}, replay), index_.Find({from, r.len, hash}, cut))
-            << level << " " << from;
-        ASSERT_EQ(replay, cut) << level << " " << from;
+  const std::string path = dir.Write("data.bin", data_);
+  const auto memory = std::make_shared<IndexMemory>(int64_t{1} << 30);
+  for (const bool indexed : {false, true}) {
+    const std::shared_ptr<const PreparedCuts> prepared =
+        PrepareCuts(path, std::ssize(data_), nullptr, indexed ? memory->Take(1 << 20) : nullptr);
+    ASSERT_TRUE(prepared);
+    ASSERT_EQ(prepared->index != nullptr, indexed);
+    const ChunkIndex replayed(data_, nullptr, prepared.get());
+    const ChunkIndex fresh(data_);  // no zeros hashed yet by earlier looks
+    ASSERT_EQ(replayed.RangeCount(), fresh.RangeCount());
+    for (int level = 0; level <= kTopChunkLevel; ++level) {
+      const std::vector<ChunkRange> ranges = RangesOfLevel(cuts_, level, 0, std::ssize(data_));
+      for (size_t i = 0; i < ranges.size(); i += 1 + ranges.size() / 200) {
+        const ChunkRange& r = ranges[i];
+        const uint64_t hash = HashOf(data_, r.start, r.len);
+        for (const int64_t from : {r.start, r.start + 1, r.start + 4096}) {
+          int64_t cut = 1 << 20, replay = 1 << 20;
+          ASSERT_EQ(replayed.Find({from, r.len, hash}, replay),
+                    fresh.Find({from, r.len, hash}, cut))
+              << indexed << " " << level << " " << from;
+          ASSERT_EQ(replay, cut) << indexed << " " << level << " " << from;
+        }
       }
     }
   }
+}
+
+// Shares of the memory for indexes are refused past what is left, and come
+// back when the last holder of one lets it go.
+TEST(IndexMemory, SharesComeBackWhenLetGo) {
+  const auto memory = std::make_shared<IndexMemory>(150);
+  std::shared_ptr<const void> first = memory->Take(100);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(memory->Take(51));
+  EXPECT_TRUE(memory->Take(50));
+  std::shared_ptr<const void> copy = first;
+  first.reset();
+  EXPECT_FALSE(memory->Take(100));
+  copy.reset();
+  EXPECT_TRUE(memory->Take(150));
 }
 
 // Whatever is asked, an answer holds the bytes asked for; a fingerprint

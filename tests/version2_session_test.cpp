@@ -377,19 +377,27 @@ struct WireBytes {
 // Rebuilds peer from local over a link taken as fast whatever the build's
 // speed: pieces and finer checks cost a round trip more, so they are left
 // out on a slow link, and a slow build (sanitizers) must not look like one.
-// With cutWhenOffered, both files are read beside the loop when offered, as
-// large files are, and cut then.
-WireBytes FastLinkRebuild(const Bytes& local, const Bytes& peer, bool cutWhenOffered = false) {
+// When offered is not kLater, both files are read beside the loop when
+// offered, as large files are, and cut then, and indexed too with kIndexed.
+enum class Offered { kLater, kCut, kIndexed };
+WireBytes FastLinkRebuild(const Bytes& local, const Bytes& peer,
+                          Offered offered = Offered::kLater) {
   const double before = Version2Strategy::lookAheadRoundTripMs;
   Version2Strategy::lookAheadRoundTripMs = 1e9;
   Session s(2, 2, true);
   EXPECT_TRUE(s.connected);
-  if (cutWhenOffered) s.server.program.fingerprintAtOnce = s.client.program.fingerprintAtOnce = 0;
+  for (TestPeer* side : {&s.client, &s.server}) {
+    if (offered != Offered::kLater) side->program.fingerprintAtOnce = 0;
+    const int64_t indexMemory = offered == Offered::kIndexed ? int64_t{1} << 30 : 0;
+    side->program.pendingOffers = PendingOffers(std::make_shared<IndexMemory>(indexMemory));
+  }
   EXPECT_TRUE(s.connected && s.Rebuild(local, peer));
   Version2Strategy::lookAheadRoundTripMs = before;
   for (TestPeer* side : {&s.client, &s.server}) {
-    const FileEntry* offered = side->program.state.tables.LocalFiles.At(0);
-    EXPECT_EQ(offered != nullptr && offered->cuts != nullptr, cutWhenOffered);
+    const FileEntry* file = side->program.state.tables.LocalFiles.At(0);
+    EXPECT_EQ(file != nullptr && file->cuts != nullptr, offered != Offered::kLater);
+    EXPECT_EQ(file != nullptr && file->cuts != nullptr && file->cuts->index != nullptr,
+              offered == Offered::kIndexed);
   }
   const Network& network = s.client.program.state.network;
   return {network.BytesSent(), network.BytesReceived()};
@@ -516,8 +524,9 @@ TEST(Version2Session, DenseEditsAreCheckedBetweenTheEdits) {
 }
 
 // A file cut when it was offered is compared from those cuts, the peer's
-// index built from them without cutting again: the same checks and answers
-// as cutting at the comparison, runs of zeros included.
+// index built from them without cutting again, or taken as made then: the
+// same checks and answers as cutting at the comparison, runs of zeros
+// included.
 TEST(Version2Session, FilesCutWhenOfferedAreComparedAsIfCutThen) {
   for (const char* name : {"SparseIslandsChanged", "Insert"}) {
     const Pair& pair = *std::find_if(Pairs().begin(), Pairs().end(),
@@ -525,9 +534,11 @@ TEST(Version2Session, FilesCutWhenOfferedAreComparedAsIfCutThen) {
     const Bytes local = pair.local();
     const Bytes peer = pair.peer(local);
     const WireBytes later = FastLinkRebuild(local, peer);
-    const WireBytes offered = FastLinkRebuild(local, peer, true);
-    EXPECT_EQ(offered.sent, later.sent) << name;
-    EXPECT_EQ(offered.received, later.received) << name;
+    for (const Offered offered : {Offered::kCut, Offered::kIndexed}) {
+      const WireBytes early = FastLinkRebuild(local, peer, offered);
+      EXPECT_EQ(early.sent, later.sent) << name;
+      EXPECT_EQ(early.received, later.received) << name;
+    }
   }
 }
 

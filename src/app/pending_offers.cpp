@@ -1,5 +1,7 @@
 #include "app/pending_offers.h"
 
+#include <unistd.h>
+
 #include <utility>
 
 namespace kelpie {
@@ -8,8 +10,21 @@ namespace {
 // Cuts are kept for as long as the file is listed, about 1/180 of its size:
 // a larger file is cut by each comparison instead, as its index is made.
 constexpr int64_t kMostCutWhenOffered = int64_t{16} << 30;
+// Indexes made at offer time are kept for as long as their files are listed,
+// about 1/47 of each: together they may take this share of the memory, and
+// files offered beyond it are only cut.
+constexpr int64_t kMemoryPerIndexByte = 32;
+
+int64_t PhysicalMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && pageSize > 0 ? int64_t{pages} * pageSize : int64_t{1} << 30;
+}
 
 }  // namespace
+
+PendingOffers::PendingOffers()
+    : PendingOffers(std::make_shared<IndexMemory>(PhysicalMemory() / kMemoryPerIndexByte)) {}
 
 void PendingOffers::Start(const std::string& path, int64_t size) {
   Pending pending{path,
@@ -23,8 +38,11 @@ void PendingOffers::Start(const std::string& path, int64_t size) {
       [path, prints](WorkProgress& progress) { *prints = FingerprintFile(path, &progress); });
   std::shared_ptr<const PreparedCuts>* cuts = pending.cuts.get();
   if (size <= kMostCutWhenOffered) {
+    std::shared_ptr<const void> share = indexMemory_->Take(IndexMemory::EstimateFor(size));
     pending.cutting = std::make_unique<BackgroundWork>(
-        [path, size, cuts](WorkProgress& progress) { *cuts = PrepareCuts(path, size, &progress); });
+        [path, size, cuts, share = std::move(share)](WorkProgress& progress) {
+          *cuts = PrepareCuts(path, size, &progress, share);
+        });
   }
   pending_.push_back(std::move(pending));
 }

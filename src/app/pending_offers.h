@@ -24,9 +24,16 @@ struct ReadyOffer {
 // within one main-loop pass: each is read and hashed on a thread of its own,
 // so the window and the connections go on meanwhile, and offered once ready,
 // in the order they were chosen. Each is also cut for version-2 comparisons
-// on a second thread meanwhile, so that none has to cut it again.
+// (and indexed, memory allowing) on a second thread meanwhile, so that no
+// comparison has to do it again.
 class PendingOffers {
  public:
+  // Indexes made at offer time share a part of the machine's memory, or
+  // `indexMemory`.
+  PendingOffers();
+  explicit PendingOffers(std::shared_ptr<IndexMemory> indexMemory)
+      : indexMemory_(std::move(indexMemory)) {}
+
   void Start(const std::string& path, int64_t size);
   // The offers at the front whose fingerprints are ready.
   std::vector<ReadyOffer> TakeReady();
@@ -42,6 +49,7 @@ class PendingOffers {
     std::unique_ptr<BackgroundWork> work;
     std::unique_ptr<BackgroundWork> cutting;
   };
+  std::shared_ptr<IndexMemory> indexMemory_;
   std::deque<Pending> pending_;
 };
 

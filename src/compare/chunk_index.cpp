@@ -101,10 +101,11 @@ void WriteValue(uint8_t* bytes, uint64_t value) {
 // than it keeps.
 class ChunkIndex::Builder final : public ZeroRunSink {
  public:
-  Builder(ChunkIndex& index, WorkProgress* progress);
-  // Cuts come from `cutter`: a ChunkCutter over the data, or a CutReplay.
+  Builder(ChunkIndex& index, Tables& tables, WorkProgress* progress);
+  // Cuts come from `cutter`: a ChunkCutter over the data, whose cuts are
+  // added to `adding`, or a CutReplay of cuts the tables hold already.
   template <typename Cutter>
-  void Run(Cutter& cutter);
+  void Run(Cutter& cutter, ChunkCuts* adding);
   void ZeroRun(int64_t start, int64_t end) override;
 
  private:
@@ -126,6 +127,7 @@ class ChunkIndex::Builder final : public ZeroRunSink {
   void PlaceEntries(const PodBuffer<uint32_t>& starts);
 
   ChunkIndex& index_;
+  Tables& tables_;
   WorkProgress* progress_;
   const int64_t size_;
   size_t maxEntries_ = 0;
@@ -136,12 +138,13 @@ class ChunkIndex::Builder final : public ZeroRunSink {
   PodBuffer<uint32_t> longerChunks_;  // their first chunks
   size_t chunkRecords_ = 0;
   std::vector<Recent> recent_;
-  ChunkIndex::ZeroRun run_;  // the latest run of zeros
+  Tables::ZeroRun run_;  // the latest run of zeros
   int bucketBits_ = 0;
 };
 
-ChunkIndex::Builder::Builder(ChunkIndex& index, WorkProgress* progress)
+ChunkIndex::Builder::Builder(ChunkIndex& index, Tables& tables, WorkProgress* progress)
     : index_(index),
+      tables_(tables),
       progress_(progress),
       size_(static_cast<int64_t>(index.data_.size())),
       recent_(std::bit_ceil(static_cast<size_t>(
@@ -150,25 +153,23 @@ ChunkIndex::Builder::Builder(ChunkIndex& index, WorkProgress* progress)
 }
 
 template <typename Cutter>
-void ChunkIndex::Builder::Run(Cutter& cutter) {
-  ChunkCuts& cuts = index_.cuts_;
+void ChunkIndex::Builder::Run(Cutter& cutter, ChunkCuts* adding) {
   // Chunks average about 380 bytes on varied data; the lists grow without
   // copying when the data cuts finer.
   const auto chunks = static_cast<size_t>(size_ / 256 + 1);
-  cuts.Reserve(chunks);
+  if (adding != nullptr) adding->Reserve(chunks);
   records_.Reserve(chunks * kValueBytes);
   std::array<int64_t, kTopChunkLevel + 1> from{};
   std::array<size_t, kTopChunkLevel + 1> firstChunk{};
   int64_t end = 0;
   int level = 0;
   uint8_t bytes[kValueBytes];
-  while (cutter.Next(end, level)) {
-    const size_t chunk = cuts.Count();
+  for (size_t chunk = 0; cutter.Next(end, level); ++chunk) {
     if (progress_ != nullptr && chunk % kChunksPerReport == 0) {
       progress_->SetDone(end);
       if (progress_->StopRequested()) return;
     }
-    cuts.Add(end, level);
+    if (adding != nullptr) adding->Add(end, level);
     if (chunk < kMostEntries) {
       WriteValue(bytes, RecordOf(from[0], end, chunk));
       for (const uint8_t byte : bytes)
@@ -189,10 +190,10 @@ void ChunkIndex::Builder::Run(Cutter& cutter) {
       firstChunk[k] = chunk + 1;
     }
   }
-  cuts.Shrink();
-  index_.zeroRuns_.Shrink();
+  if (adding != nullptr) adding->Shrink();
+  tables_.zeroRuns.Shrink();
   // Kept as their last chunks were cut: by end, and of one end longest last.
-  PodBuffer<KeptHash>& kept = index_.keptHashes_;
+  PodBuffer<KeptRangeHash>& kept = tables_.keptHashes;
   std::sort(kept.data(), kept.data() + kept.size());
   kept.Shrink();
   recent_ = {};
@@ -207,7 +208,7 @@ void ChunkIndex::Builder::Run(Cutter& cutter) {
 
 void ChunkIndex::Builder::ZeroRun(int64_t start, int64_t end) {
   run_ = {start, end};
-  if (end - start >= kMinZeroRun) index_.zeroRuns_.push_back(run_);
+  if (end - start >= kMinZeroRun) tables_.zeroRuns.push_back(run_);
 }
 
 // A range is hashed when its last chunk is cut, so a range of zeros lies in
@@ -224,14 +225,14 @@ uint64_t ChunkIndex::Builder::RecordOf(int64_t from, int64_t end, size_t firstCh
   const uint64_t hash =
       zeros ? *index_.ZerosHash(len, unlimited)
             : RangeHash(index_.data_.subspan(static_cast<size_t>(from), static_cast<size_t>(len)));
-  if (!zeros && len >= kKeptHashLength) index_.keptHashes_.push_back({from, len, hash});
+  if (!zeros && len >= kKeptHashLength) tables_.keptHashes.push_back({from, len, hash});
   // The same bytes met again soon (zeros, fill, records) are indexed once;
   // the first is kept.
   Recent& seen = recent_[hash & (recent_.size() - 1)];
   if (seen.hash == hash && seen.len == len) return kSkipped;
   seen = {hash, len};
   ++kept_;
-  const uint64_t record = index_.Key(hash, len) >> (64 - kValueBits);
+  const uint64_t record = Key(hash, len) >> (64 - kValueBits);
   return record == kSkipped ? record - 1 : record;
 }
 
@@ -242,8 +243,8 @@ size_t ChunkIndex::Builder::BucketOf(uint64_t record) const {
 
 void ChunkIndex::Builder::PutEntry(size_t at, uint64_t record, uint64_t chunk) {
   const uint64_t key = record << (64 - kValueBits);
-  const uint64_t tag = (key >> index_.tagShift_) & index_.tagMask_;
-  WriteValue(records_.data() + at * kValueBytes, tag << index_.chunkBits_ | chunk);
+  const uint64_t tag = (key >> tables_.tagShift) & tables_.tagMask;
+  WriteValue(records_.data() + at * kValueBytes, tag << tables_.chunkBits | chunk);
 }
 
 // Moves every record to a place of its bucket, turned into its entry there.
@@ -333,14 +334,14 @@ void ChunkIndex::Builder::Finish() {
   // lines of them, and the bucket starts cost little. An entry's tag takes
   // the bits its chunk's number leaves.
   bucketBits_ = kept_ >= 32 ? std::bit_width(kept_ / 16) - 1 : 0;
-  index_.chunkBits_ = std::max(1, static_cast<int>(std::bit_width(chunkRecords_)));
-  const int tagBits = std::min(kValueBits - index_.chunkBits_, kValueBits - 1 - bucketBits_);
-  index_.bucketShift_ = 64 - bucketBits_;
-  index_.tagShift_ = index_.bucketShift_ - tagBits;
-  index_.tagMask_ = (uint64_t{1} << tagBits) - 1;
+  tables_.chunkBits = std::max(1, static_cast<int>(std::bit_width(chunkRecords_)));
+  const int tagBits = std::min(kValueBits - tables_.chunkBits, kValueBits - 1 - bucketBits_);
+  tables_.bucketShift = 64 - bucketBits_;
+  tables_.tagShift = tables_.bucketShift - tagBits;
+  tables_.tagMask = (uint64_t{1} << tagBits) - 1;
   // Bucket starts; the skipped records form a last bucket, dropped after.
   const size_t buckets = (size_t{1} << bucketBits_) + 1;
-  PodBuffer<uint32_t>& starts = index_.buckets_;
+  PodBuffer<uint32_t>& starts = tables_.buckets;
   starts.Assign(buckets + 1, 0);
   for (size_t i = 0; i < count; ++i)
     ++starts[BucketOf(RecordAt(i)) + 1];
@@ -362,36 +363,63 @@ void ChunkIndex::Builder::Finish() {
   }
   starts.Truncate(buckets);
   records_.Truncate(kept_ * kValueBytes);
-  index_.entries_ = std::move(records_);
-  index_.entryCount_ = kept_;
+  tables_.entries = std::move(records_);
+  tables_.entryCount = kept_;
 }
 
 ChunkIndex::ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress,
                        const PreparedCuts* prepared)
     : data_(data) {
-  Builder builder(*this, progress);
-  if (prepared != nullptr) {
-    CutReplay replay(*prepared, &builder);
-    builder.Run(replay);
-  } else {
-    ChunkCutter cutter(data_, &builder);
-    builder.Run(cutter);
+  if (prepared != nullptr && prepared->index) {
+    tables_ = prepared->index;
+    longestZeroHashes_ = tables_->longestZeroHashes;
+    zeroHashes_ = tables_->zeroHashes;
+    return;
   }
+  auto tables = std::make_shared<Tables>();
+  Builder builder(*this, *tables, progress);
+  if (prepared != nullptr) {
+    tables->cuts = prepared->cuts;
+    CutReplay replay(*prepared, &builder);
+    builder.Run(replay, nullptr);
+  } else {
+    auto cuts = std::make_shared<ChunkCuts>();
+    ChunkCutter cutter(data_, &builder);
+    builder.Run(cutter, cuts.get());
+    tables->cuts = std::move(cuts);
+  }
+  tables->longestZeroHashes = longestZeroHashes_;
+  tables->zeroHashes = zeroHashes_;
+  tables_ = std::move(tables);
+}
+
+std::shared_ptr<const ChunkCuts> ChunkIndex::cuts() const {
+  return tables_->cuts;
+}
+
+size_t ChunkIndex::RangeCount() const {
+  return tables_->entryCount;
+}
+
+size_t ChunkIndex::Tables::MemoryBytes() const {
+  return sizeof(*this) + cuts->MemoryBytes() + zeroRuns.MemoryBytes() + keptHashes.MemoryBytes() +
+         buckets.MemoryBytes() + entries.MemoryBytes();
 }
 
 size_t ChunkIndex::MemoryBytes() const {
-  return sizeof(*this) + cuts_.MemoryBytes() + zeroRuns_.MemoryBytes() + keptHashes_.MemoryBytes() +
-         buckets_.MemoryBytes() + entries_.MemoryBytes();
+  return sizeof(*this) + tables_->MemoryBytes();
 }
 
-uint64_t ChunkIndex::Key(uint64_t hash, int64_t len) const {
+uint64_t ChunkIndex::Key(uint64_t hash, int64_t len) {
   return hash ^ (static_cast<uint64_t>(len) * 0x9E3779B97F4A7C15ull);
 }
 
 bool ChunkIndex::IsZero(int64_t offset, int64_t len) const {
-  const ZeroRun* runs = zeroRuns_.data();
+  using ZeroRun = Tables::ZeroRun;
+  const PodBuffer<ZeroRun>& zeroRuns = tables_->zeroRuns;
+  const ZeroRun* runs = zeroRuns.data();
   const ZeroRun* after =
-      std::upper_bound(runs, runs + zeroRuns_.size(), offset,
+      std::upper_bound(runs, runs + zeroRuns.size(), offset,
                        [](int64_t at, const ZeroRun& run) { return at < run.start; });
   return after != runs && offset + len <= (after - 1)->end;
 }
@@ -410,16 +438,18 @@ std::optional<uint64_t> ChunkIndex::ZerosHash(int64_t len, int64_t& hashBudget) 
   return slot->hash;
 }
 
-const ChunkIndex::KeptHash* ChunkIndex::Kept(int64_t offset, int64_t len) const {
+const KeptRangeHash* ChunkIndex::Kept(int64_t offset, int64_t len) const {
   if (len < kKeptHashLength) return nullptr;
-  const KeptHash* end = keptHashes_.data() + keptHashes_.size();
-  const KeptHash* kept = std::lower_bound(keptHashes_.data(), end, KeptHash{offset, len, 0});
+  const PodBuffer<KeptRangeHash>& keptHashes = tables_->keptHashes;
+  const KeptRangeHash* end = keptHashes.data() + keptHashes.size();
+  const KeptRangeHash* kept =
+      std::lower_bound(keptHashes.data(), end, KeptRangeHash{offset, len, 0});
   return kept != end && kept->start == offset && kept->len == len ? kept : nullptr;
 }
 
 std::optional<uint64_t> ChunkIndex::HashAt(int64_t offset, int64_t len, int64_t& hashBudget) const {
   if (IsZero(offset, len)) return ZerosHash(len, hashBudget);
-  if (const KeptHash* kept = Kept(offset, len)) return kept->hash;
+  if (const KeptRangeHash* kept = Kept(offset, len)) return kept->hash;
   if (hashBudget < len) return std::nullopt;
   hashBudget -= len;
   return RangeHash(data_.subspan(static_cast<size_t>(offset), static_cast<size_t>(len)));
@@ -460,17 +490,18 @@ int64_t ChunkIndex::Find(const RangeCheck& check, int64_t& hashBudget,
   // have the fingerprint is answered, unless the own offset holds the same
   // bytes: repeated content (zeros, records) is indexed once, elsewhere.
   const uint64_t key = Key(check.hash, len);
-  const size_t bucket = bucketShift_ == 64 ? 0 : static_cast<size_t>(key >> bucketShift_);
-  const uint64_t tag = (key >> tagShift_) & tagMask_;
-  const uint64_t chunkMask = (uint64_t{1} << chunkBits_) - 1;
+  const Tables& t = *tables_;
+  const size_t bucket = t.bucketShift == 64 ? 0 : static_cast<size_t>(key >> t.bucketShift);
+  const uint64_t tag = (key >> t.tagShift) & t.tagMask;
+  const uint64_t chunkMask = (uint64_t{1} << t.chunkBits) - 1;
   int64_t tried = -1;
   int candidates = 0;
-  for (uint32_t e = buckets_[bucket]; e < buckets_[bucket + 1] && candidates < kMaxCandidates;
+  for (uint32_t e = t.buckets[bucket]; e < t.buckets[bucket + 1] && candidates < kMaxCandidates;
        ++e) {
-    const uint64_t entry = ReadValue(entries_.data() + size_t{e} * kValueBytes);
-    if (entry >> chunkBits_ < tag) continue;
-    if (entry >> chunkBits_ > tag) break;
-    const int64_t offset = cuts_.Start(static_cast<size_t>(entry & chunkMask));
+    const uint64_t entry = ReadValue(t.entries.data() + size_t{e} * kValueBytes);
+    if (entry >> t.chunkBits < tag) continue;
+    if (entry >> t.chunkBits > tag) break;
+    const int64_t offset = t.cuts->Start(static_cast<size_t>(entry & chunkMask));
     if (offset > size - len || offset == tried) continue;
     tried = offset;
     ++candidates;
@@ -512,9 +543,10 @@ int64_t ChunkIndex::NearestCopy(int64_t own, int64_t found, int64_t len,
   const auto size = static_cast<int64_t>(data_.size());
   if (found == own || len < 8) return found;
   std::vector<int64_t> near;
-  size_t i = cuts_.FirstEndingAfter(std::max<int64_t>(own - kNearWindow, 0));
-  for (int64_t start = i < cuts_.Count() ? cuts_.Start(i) : size;
-       i < cuts_.Count() && start <= own + kNearWindow; start += cuts_.Length(i++)) {
+  const ChunkCuts& cuts = *tables_->cuts;
+  size_t i = cuts.FirstEndingAfter(std::max<int64_t>(own - kNearWindow, 0));
+  for (int64_t start = i < cuts.Count() ? cuts.Start(i) : size;
+       i < cuts.Count() && start <= own + kNearWindow; start += cuts.Length(i++)) {
     if (start != found && start <= size - len &&
         std::memcmp(data_.data() + start, data_.data() + found, 8) == 0) {
       near.push_back(start);

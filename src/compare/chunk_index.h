@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -19,6 +20,16 @@ struct RangeCheck {
   int64_t start = 0;  // the range's offset in the initiator's file
   int64_t len = 0;
   uint64_t hash = 0;
+};
+
+// The fingerprint of a long range, made while indexing.
+struct KeptRangeHash {
+  int64_t start = 0;
+  int64_t len = 0;
+  uint64_t hash = 0;
+  bool operator<(const KeptRangeHash& other) const {
+    return start != other.start ? start < other.start : len < other.len;
+  }
 };
 
 // The responder's side of version-2 checks: every range of every level of
@@ -43,9 +54,17 @@ class ChunkIndex {
  public:
   // With progress, the build reports how far it got and gives up when told
   // to stop; an index given up on is not to be used.
-  // With `prepared` (cuts of these very bytes), the data is not cut again.
+  // With `prepared` (cuts of these very bytes), the data is not cut again,
+  // and when they came with an index, that index is taken as it is.
   explicit ChunkIndex(std::span<const uint8_t> data, WorkProgress* progress = nullptr,
                       const PreparedCuts* prepared = nullptr);
+
+  // What the index holds apart from its data: the same for every mapping of
+  // the same bytes, so that one made when a file is offered serves each
+  // comparison of it.
+  struct Tables;
+  std::shared_ptr<const Tables> tables() const { return tables_; }
+  std::shared_ptr<const ChunkCuts> cuts() const;
 
   // The range's own offset when the data holds it there, else the offset of
   // an indexed range holding its bytes, else -1. `hashBudget` is the number
@@ -59,32 +78,20 @@ class ChunkIndex {
   int64_t Find(const RangeCheck& check, int64_t& hashBudget,
                std::span<const int64_t> shifts = {}) const;
 
-  size_t RangeCount() const { return entryCount_; }
+  size_t RangeCount() const;
   // Bytes the index itself holds.
   size_t MemoryBytes() const;
 
  private:
-  struct ZeroRun {
-    int64_t start = 0;
-    int64_t end = 0;
-  };
   struct ZeroHash {
     int64_t len = -1;
     uint64_t hash = 0;
   };
-  struct KeptHash {
-    int64_t start = 0;
-    int64_t len = 0;
-    uint64_t hash = 0;
-    bool operator<(const KeptHash& other) const {
-      return start != other.start ? start < other.start : len < other.len;
-    }
-  };
   class Builder;
 
-  uint64_t Key(uint64_t hash, int64_t len) const;
+  static uint64_t Key(uint64_t hash, int64_t len);
   bool IsZero(int64_t offset, int64_t len) const;
-  const KeptHash* Kept(int64_t offset, int64_t len) const;
+  const KeptRangeHash* Kept(int64_t offset, int64_t len) const;
   // The RangeHash of [offset, offset + len), within the budget; zeros cost
   // nothing once their hash for len is known.
   std::optional<uint64_t> HashAt(int64_t offset, int64_t len, int64_t& hashBudget) const;
@@ -100,21 +107,36 @@ class ChunkIndex {
                                   size_t most, int64_t& hashBudget) const;
 
   std::span<const uint8_t> data_;
-  ChunkCuts cuts_;
-  PodBuffer<ZeroRun> zeroRuns_;     // at least kMinZeroRun long, ascending
-  PodBuffer<KeptHash> keptHashes_;  // ranges of kKeptHashLength or more, by start and length
-  // Entries grouped by bucket: bucket b holds entries [buckets_[b],
-  // buckets_[b + 1]), in order. An entry is five bytes, least significant
-  // first: a range's tag above the number of its first chunk.
-  PodBuffer<uint32_t> buckets_;
-  PodBuffer<uint8_t> entries_;
-  size_t entryCount_ = 0;
-  int chunkBits_ = 1;
-  int bucketShift_ = 64;  // a key's bucket is key >> bucketShift_ (0 when 64)
-  int tagShift_ = 24;     // and its tag (key >> tagShift_) & tagMask_
-  uint64_t tagMask_ = 0xffff;
+  std::shared_ptr<const Tables> tables_;
   mutable std::array<ZeroHash, kTopChunkLevel + 1> longestZeroHashes_{};  // by level
   mutable std::array<ZeroHash, 64> zeroHashes_{};                         // by length
+};
+
+struct ChunkIndex::Tables {
+  struct ZeroRun {
+    int64_t start = 0;
+    int64_t end = 0;
+  };
+
+  size_t MemoryBytes() const;
+
+  std::shared_ptr<const ChunkCuts> cuts;
+  PodBuffer<ZeroRun> zeroRuns;          // the long ones, ascending
+  PodBuffer<KeptRangeHash> keptHashes;  // of the long ranges, by start and length
+  // Entries grouped by bucket: bucket b holds entries [buckets[b],
+  // buckets[b + 1]), in order. An entry is five bytes, least significant
+  // first: a range's tag above the number of its first chunk.
+  PodBuffer<uint32_t> buckets;
+  PodBuffer<uint8_t> entries;
+  size_t entryCount = 0;
+  int chunkBits = 1;
+  int bucketShift = 64;  // a key's bucket is key >> bucketShift (0 when 64)
+  int tagShift = 24;     // and its tag (key >> tagShift) & tagMask
+  uint64_t tagMask = 0xffff;
+  // Hashes of zeros made while indexing, so that no index taking these
+  // tables hashes them again.
+  std::array<ZeroHash, kTopChunkLevel + 1> longestZeroHashes{};
+  std::array<ZeroHash, 64> zeroHashes{};
 };
 
 // How a version-2 answer names where a range was found, relative to the

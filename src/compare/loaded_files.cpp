@@ -47,6 +47,11 @@ void LoadedFile::UseCuts(std::shared_ptr<const PreparedCuts> cuts) {
 std::shared_ptr<const ChunkIndex> LoadedFile::ReadyChunkIndex() {
   if (chunkIndex_) return chunkIndex_;
   const std::span<const uint8_t> data = bytes();
+  // An index made when the file was offered only needs these bytes.
+  if (cuts_ && cuts_->index && !chunkIndexWork_) {
+    chunkIndex_ = std::make_shared<const ChunkIndex>(data, nullptr, cuts_.get());
+    return chunkIndex_;
+  }
   auto make = [this, data, cuts = cuts_](WorkProgress& p) {
     madeChunkIndex_ = std::make_shared<const ChunkIndex>(data, &p, cuts.get());
   };

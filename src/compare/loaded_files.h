@@ -29,8 +29,8 @@ class LoadedFile : public RangeIndexSource {
 
   std::span<const uint8_t> bytes() const { return view->bytes(); }
 
-  // Cuts of the file made when it was offered: the index is built from them
-  // when they still fit the file as it was read.
+  // Cuts of the file made when it was offered: the index is built from them,
+  // or taken as made then, when they still fit the file as it was read.
   void UseCuts(std::shared_ptr<const PreparedCuts> cuts);
   // Those cuts; null when there are none that fit.
   const PreparedCuts* cuts() const { return cuts_.get(); }

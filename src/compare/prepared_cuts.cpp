@@ -17,31 +17,49 @@ class RunList final : public ZeroRunSink {
 
 }  // namespace
 
+std::shared_ptr<const void> IndexMemory::Take(int64_t bytes) {
+  int64_t left = left_.load();
+  do {
+    if (left < bytes) return nullptr;
+  } while (!left_.compare_exchange_weak(left, left - bytes));
+  return std::shared_ptr<const void>(
+      this, [memory = shared_from_this(), bytes](const void*) { memory->left_ += bytes; });
+}
+
 std::shared_ptr<const PreparedCuts> PrepareCuts(const std::string& path, int64_t size,
-                                                WorkProgress* progress) {
+                                                WorkProgress* progress,
+                                                std::shared_ptr<const void> indexShare) {
   const std::shared_ptr<const MappedFile> view = MappedFile::Open(path, size);
   if (!view) return nullptr;
   auto prepared = std::make_shared<PreparedCuts>();
   prepared->size = size;
   prepared->modified = view->modified();
-  RunList runs(prepared->zeroRuns);
-  prepared->cuts = CutChunks(view->bytes(), progress, &runs);
+  if (indexShare) {
+    const ChunkIndex index(view->bytes(), progress);
+    prepared->index = index.tables();
+    prepared->cuts = index.cuts();
+    prepared->memoryShare = std::move(indexShare);
+  } else {
+    RunList runs(prepared->zeroRuns);
+    prepared->cuts = std::make_shared<const ChunkCuts>(CutChunks(view->bytes(), progress, &runs));
+    prepared->zeroRuns.shrink_to_fit();
+  }
   // Cut short when told to stop; a file that changed while it was cut has
   // no cuts to trust.
   if ((progress != nullptr && progress->StopRequested()) || view->Damaged()) return nullptr;
-  prepared->zeroRuns.shrink_to_fit();
   return prepared;
 }
 
 bool CutReplay::Next(int64_t& end, int& level) {
-  if (chunk_ >= prepared_.cuts.Count()) return false;
-  const int64_t chunkEnd = end_ + prepared_.cuts.Length(chunk_);
+  const ChunkCuts& cuts = *prepared_.cuts;
+  if (chunk_ >= cuts.Count()) return false;
+  const int64_t chunkEnd = end_ + cuts.Length(chunk_);
   const std::vector<ChunkRange>& runs = prepared_.zeroRuns;
   for (; run_ < runs.size() && runs[run_].start < chunkEnd; ++run_) {
     if (zeros_ != nullptr) zeros_->ZeroRun(runs[run_].start, runs[run_].start + runs[run_].len);
   }
   end = end_ = chunkEnd;
-  level = prepared_.cuts.Level(chunk_++);
+  level = cuts.Level(chunk_++);
   return true;
 }
 

@@ -118,7 +118,8 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
   // A file cut when it was offered, and unchanged since, is not cut again.
   const PreparedCuts* prepared = job.loaded ? job.loaded->cuts() : nullptr;
   if (prepared != nullptr || job.data.size() < kCutAside) {
-    cuts_ = prepared != nullptr ? prepared->cuts : CutChunks(job.data);
+    cuts_ = prepared != nullptr ? prepared->cuts
+                                : std::make_shared<const ChunkCuts>(CutChunks(job.data));
     if (!QueueTopRanges(job)) return false;
     job.state = kComparing;
     return true;
@@ -127,15 +128,16 @@ bool Version2Strategy::Prepare(CompareJob& job, const Tables&) {
   // beside the loop, which meanwhile keeps every connection and the window
   // going. CompareStep takes the cuts up.
   const std::span<const uint8_t> data = job.data;
-  cutting_ = std::make_unique<BackgroundWork>(
-      [this, data](WorkProgress& progress) { madeCuts_ = CutChunks(data, &progress); });
+  cutting_ = std::make_unique<BackgroundWork>([this, data](WorkProgress& progress) {
+    madeCuts_ = std::make_shared<const ChunkCuts>(CutChunks(data, &progress));
+  });
   job.state = kComparing;
   return true;
 }
 
 bool Version2Strategy::QueueTopRanges(CompareJob& job) {
   std::vector<ChunkRange> tops =
-      RangesOfLevel(cuts_, kTopChunkLevel, 0, static_cast<int64_t>(job.data.size()));
+      RangesOfLevel(*cuts_, kTopChunkLevel, 0, static_cast<int64_t>(job.data.size()));
   if (tops.empty()) tops.push_back({0, 0});  // an empty file is one empty range
   for (const ChunkRange& range : tops) {
     uint8_t* record = AddRange(job, range);
@@ -163,7 +165,7 @@ std::vector<ChunkRange> Version2Strategy::AheadParts(const Open& range, const Ch
     return {};
   }
   int partLevel = 0;
-  std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
+  std::vector<ChunkRange> parts = PartsOf(*cuts_, range.level, whole, partLevel);
   // Content without cuts of the higher levels (a fill pattern) gives ranges
   // cut only at their longest, of many more parts: asked ahead for every
   // such range, they would cost far more than a round trip.
@@ -291,7 +293,7 @@ void Version2Strategy::Supply(int64_t at, int64_t len) {
 
 bool Version2Strategy::RepeatsWithin(std::span<const uint8_t> data, const ChunkRange& range) const {
   const std::vector<ChunkRange> chunks =
-      RangesOfLevel(cuts_, 0, range.start, range.start + range.len);
+      RangesOfLevel(*cuts_, 0, range.start, range.start + range.len);
   for (size_t k = 1; k < chunks.size(); ++k) {
     if (chunks[k].len == chunks[0].len &&
         std::memcmp(data.data() + chunks[0].start, data.data() + chunks[k].start,
@@ -344,7 +346,7 @@ std::vector<Version2Strategy::Part> Version2Strategy::SplitOf(const Open& range,
                                                               const ChunkRange& whole, bool repeat,
                                                               bool besideFound) const {
   int partLevel = 0;
-  const std::vector<ChunkRange> parts = PartsOf(cuts_, range.level, whole, partLevel);
+  const std::vector<ChunkRange> parts = PartsOf(*cuts_, range.level, whole, partLevel);
   std::vector<Part> split;
   const auto pieces = [&](int64_t piece, bool fine) {
     for (int64_t at = whole.start; at < whole.start + whole.len; at += piece)

@@ -144,7 +144,7 @@ class Version2Strategy : public ComparisonStrategy {
   std::chrono::steady_clock::time_point startSentAt_{};
   // Time this job's passes spent checking before the acceptance was read.
   std::chrono::steady_clock::duration busyBeforeAcceptance_{};
-  ChunkCuts cuts_;
+  std::shared_ptr<const ChunkCuts> cuts_;  // shared with the file's prepared cuts
   std::vector<Open> queued_;
   std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number
   uint32_t nextBatch_ = 1;
@@ -165,7 +165,7 @@ class Version2Strategy : public ComparisonStrategy {
   int64_t finePiecesFound_ = 0;  // not counting pieces of zeros
   // A large file's cuts while they are made beside the loop (last, so the
   // work stops before what it writes goes).
-  ChunkCuts madeCuts_;
+  std::shared_ptr<const ChunkCuts> madeCuts_;
   std::unique_ptr<BackgroundWork> cutting_;
 };
 
