@@ -542,6 +542,22 @@ TEST(Version2Session, FilesCutWhenOfferedAreComparedAsIfCutThen) {
   }
 }
 
+// A program that speaks only version 1 neither cuts nor indexes the files
+// it offers: no comparison would use them. One that speaks 2 does, whatever
+// its present peer speaks.
+TEST(Version2Session, FilesOfferedByAVersion1ProgramAreNotCut) {
+  Session s(1, 2, true);
+  ASSERT_TRUE(s.connected);
+  s.server.program.fingerprintAtOnce = s.client.program.fingerprintAtOnce = 0;
+  const Bytes local = RandomBytes(200000, 31);
+  ASSERT_TRUE(s.Rebuild(local, Cat(local, RandomBytes(1000, 32))));
+  const FileEntry* served = s.server.program.state.tables.LocalFiles.At(0);
+  const FileEntry* own = s.client.program.state.tables.LocalFiles.At(0);
+  ASSERT_TRUE(served != nullptr && own != nullptr);
+  EXPECT_EQ(served->cuts, nullptr);
+  EXPECT_NE(own->cuts, nullptr);
+}
+
 // Two comparisons on one connection at once: their batches and pieces
 // interleave, and each job takes only its own.
 TEST(Version2Session, SeveralJobsOnOneConnectionKeepTheirAnswersApart) {

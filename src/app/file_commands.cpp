@@ -75,7 +75,7 @@ void AddFileToList(Program& program) {
   // Reading a large file would hold the window and every connection.
   if (size > program.fingerprintAtOnce) {
     program.host.AddLog("Reading " + chosen + " to offer it");
-    program.pendingOffers.Start(chosen, size);
+    program.pendingOffers.Start(chosen, size, state.NetVersion >= 2);
     return;
   }
   Offer(program, {chosen, size, FingerprintFile(chosen)});

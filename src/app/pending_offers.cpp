@@ -26,7 +26,7 @@ int64_t PhysicalMemory() {
 PendingOffers::PendingOffers()
     : PendingOffers(std::make_shared<IndexMemory>(PhysicalMemory() / kMemoryPerIndexByte)) {}
 
-void PendingOffers::Start(const std::string& path, int64_t size) {
+void PendingOffers::Start(const std::string& path, int64_t size, bool forVersion2) {
   Pending pending{path,
                   size,
                   std::make_unique<FileFingerprints>(),
@@ -37,7 +37,7 @@ void PendingOffers::Start(const std::string& path, int64_t size) {
   pending.work = std::make_unique<BackgroundWork>(
       [path, prints](WorkProgress& progress) { *prints = FingerprintFile(path, &progress); });
   std::shared_ptr<const PreparedCuts>* cuts = pending.cuts.get();
-  if (size <= kMostCutWhenOffered) {
+  if (forVersion2 && size <= kMostCutWhenOffered) {
     std::shared_ptr<const void> share = indexMemory_->Take(IndexMemory::EstimateFor(size));
     pending.cutting = std::make_unique<BackgroundWork>(
         [path, size, cuts, share = std::move(share)](WorkProgress& progress) {

@@ -34,7 +34,9 @@ class PendingOffers {
   explicit PendingOffers(std::shared_ptr<IndexMemory> indexMemory)
       : indexMemory_(std::move(indexMemory)) {}
 
-  void Start(const std::string& path, int64_t size);
+  // With forVersion2, the file is also cut (and indexed) for the version-2
+  // comparisons a program speaking only version 1 never makes.
+  void Start(const std::string& path, int64_t size, bool forVersion2);
   // The offers at the front whose fingerprints are ready.
   std::vector<ReadyOffer> TakeReady();
   bool empty() const { return pending_.empty(); }
