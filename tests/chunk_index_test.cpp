@@ -137,19 +137,32 @@ TEST_P(ChunkIndexOfEveryContent, IndexFromPreparedCutsAnswersTheSame) {
   }
 }
 
-// Shares of the memory for indexes are refused past what is left, and come
-// back when the last holder of one lets it go.
-TEST(IndexMemory, SharesComeBackWhenLetGo) {
+// Shares of the memory for indexes are refused past what is left, give back
+// what they are shrunk by, and the rest when the last holder of one lets it
+// go. An index made at offer time keeps the share of its own size.
+TEST(IndexMemory, SharesComeBackWhenShrunkOrLetGo) {
   const auto memory = std::make_shared<IndexMemory>(150);
-  std::shared_ptr<const void> first = memory->Take(100);
+  std::shared_ptr<IndexMemory::Share> first = memory->Take(100);
   ASSERT_TRUE(first);
   EXPECT_FALSE(memory->Take(51));
-  EXPECT_TRUE(memory->Take(50));
-  std::shared_ptr<const void> copy = first;
+  first->ShrinkTo(40);
+  EXPECT_FALSE(memory->Take(111));
+  EXPECT_TRUE(memory->Take(110));
+  std::shared_ptr<IndexMemory::Share> copy = first;
   first.reset();
-  EXPECT_FALSE(memory->Take(100));
+  EXPECT_FALSE(memory->Take(150));
   copy.reset();
   EXPECT_TRUE(memory->Take(150));
+
+  const test::TempDir dir;
+  const Bytes data = Random(1 << 20);
+  const auto offered = std::make_shared<IndexMemory>(1 << 20);
+  const std::shared_ptr<const PreparedCuts> prepared =
+      PrepareCuts(dir.Write("data.bin", data), std::ssize(data), nullptr, offered->Take(1 << 20));
+  ASSERT_TRUE(prepared && prepared->index);
+  const auto held = static_cast<int64_t>(ChunkIndex(data, nullptr, prepared.get()).MemoryBytes());
+  EXPECT_TRUE(offered->Take((1 << 20) - held));
+  EXPECT_FALSE(offered->Take((1 << 20) - held + 1));
 }
 
 // Whatever is asked, an answer holds the bytes asked for; a fingerprint

@@ -38,7 +38,7 @@ void PendingOffers::Start(const std::string& path, int64_t size, bool forVersion
       [path, prints](WorkProgress& progress) { *prints = FingerprintFile(path, &progress); });
   std::shared_ptr<const PreparedCuts>* cuts = pending.cuts.get();
   if (forVersion2 && size <= kMostCutWhenOffered) {
-    std::shared_ptr<const void> share = indexMemory_->Take(IndexMemory::EstimateFor(size));
+    std::shared_ptr<IndexMemory::Share> share = indexMemory_->Take(IndexMemory::EstimateFor(size));
     pending.cutting = std::make_unique<BackgroundWork>(
         [path, size, cuts, share = std::move(share)](WorkProgress& progress) {
           *cuts = PrepareCuts(path, size, &progress, share);

@@ -17,18 +17,23 @@ class RunList final : public ZeroRunSink {
 
 }  // namespace
 
-std::shared_ptr<const void> IndexMemory::Take(int64_t bytes) {
+std::shared_ptr<IndexMemory::Share> IndexMemory::Take(int64_t bytes) {
   int64_t left = left_.load();
   do {
     if (left < bytes) return nullptr;
   } while (!left_.compare_exchange_weak(left, left - bytes));
-  return std::shared_ptr<const void>(
-      this, [memory = shared_from_this(), bytes](const void*) { memory->left_ += bytes; });
+  return std::shared_ptr<Share>(new Share(shared_from_this(), bytes));
+}
+
+void IndexMemory::Share::ShrinkTo(int64_t bytes) {
+  if (bytes >= bytes_) return;
+  memory_->left_ += bytes_ - bytes;
+  bytes_ = bytes;
 }
 
 std::shared_ptr<const PreparedCuts> PrepareCuts(const std::string& path, int64_t size,
                                                 WorkProgress* progress,
-                                                std::shared_ptr<const void> indexShare) {
+                                                std::shared_ptr<IndexMemory::Share> indexShare) {
   const std::shared_ptr<const MappedFile> view = MappedFile::Open(path, size);
   if (!view) return nullptr;
   auto prepared = std::make_shared<PreparedCuts>();
@@ -38,6 +43,7 @@ std::shared_ptr<const PreparedCuts> PrepareCuts(const std::string& path, int64_t
     const ChunkIndex index(view->bytes(), progress);
     prepared->index = index.tables();
     prepared->cuts = index.cuts();
+    indexShare->ShrinkTo(static_cast<int64_t>(index.MemoryBytes()));
     prepared->memoryShare = std::move(indexShare);
   } else {
     RunList runs(prepared->zeroRuns);
