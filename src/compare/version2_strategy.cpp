@@ -35,6 +35,9 @@ constexpr int64_t kManyRepeats = 8;
 // Bytes of ranges hashed for checks in one pass of the loop, at most (and
 // one range more): some ten milliseconds.
 constexpr int64_t kHashedPerPass = int64_t{64} << 20;
+// Until the acceptance is read, a pass hashes less (a millisecond or two),
+// so that the acceptance, read at the next pass, times the round trip.
+constexpr int64_t kHashedPerPassBeforeAcceptance = int64_t{8} << 20;
 // A file this large or larger is cut beside the loop.
 constexpr size_t kCutAside = size_t{8} << 20;
 
@@ -237,9 +240,13 @@ void Version2Strategy::CompareStep(CompareJob& job, EngineHost& host) {
     const auto began = std::chrono::steady_clock::now();
     // The ranges of a large file take a while to hash: a pass hashes a few
     // milliseconds' worth, and the passes after it the rest.
-    for (int64_t hashed = 0; !queued_.empty() && hashed < kHashedPerPass;)
-      hashed += SendBatch(job, host, kHashedPerPass - hashed);
-    if (!peerFile_) busyBeforeAcceptance_ += std::chrono::steady_clock::now() - began;
+    const int64_t most = peerFile_ ? kHashedPerPass : kHashedPerPassBeforeAcceptance;
+    for (int64_t hashed = 0; !queued_.empty() && hashed < most;)
+      hashed += SendBatch(job, host, most - hashed);
+    if (!peerFile_) {
+      longestPassBeforeAcceptance_ =
+          std::max(longestPassBeforeAcceptance_, std::chrono::steady_clock::now() - began);
+    }
     host.UpdateJobList(kRepaintJobList);
     return;
   }
@@ -253,13 +260,14 @@ void Version2Strategy::Accepted(CompareJob& job, int32_t, const PeerFile* peerFi
   if (peerFile == nullptr) return;
   // An acceptance sent at once, before the peer reads its file, times a
   // round trip, so the first batches after it already suit the link; a
-  // later one only overstates it until a batch is timed. Checking ranges
-  // meanwhile may have kept the loop from reading it: the round trip then
-  // lies between the time taken and that less the checking, and is left to
-  // the batches to tell when those two fall on either side of a slow link's.
+  // later one only overstates it until a batch is timed. Every pass reads
+  // what arrived, so a pass checking ranges meanwhile kept it from being read
+  // for at most that pass: the round trip lies between the time taken and
+  // that less the longest such pass, and is left to the batches to tell when
+  // those two fall on either side of a slow link's.
   using Ms = std::chrono::duration<double, std::milli>;
   const double took = Ms(std::chrono::steady_clock::now() - startSentAt_).count();
-  const double least = took - Ms(busyBeforeAcceptance_).count();
+  const double least = took - Ms(longestPassBeforeAcceptance_).count();
   if (took < lookAheadRoundTripMs || least >= lookAheadRoundTripMs) {
     roundTripMs_ = std::min(roundTripMs_, least);
   }

@@ -142,8 +142,8 @@ class Version2Strategy : public ComparisonStrategy {
   double roundTripMs_ = std::numeric_limits<double>::infinity();
   bool answered_ = false;
   std::chrono::steady_clock::time_point startSentAt_{};
-  // Time this job's passes spent checking before the acceptance was read.
-  std::chrono::steady_clock::duration busyBeforeAcceptance_{};
+  // The longest of this job's passes checking before the acceptance was read.
+  std::chrono::steady_clock::duration longestPassBeforeAcceptance_{};
   std::shared_ptr<const ChunkCuts> cuts_;  // shared with the file's prepared cuts
   std::vector<Open> queued_;
   std::unordered_map<uint32_t, SentBatch> sent_;  // by batch number
