@@ -54,7 +54,7 @@ std::vector<ReadyOffer> PendingOffers::TakeReady() {
     Pending& front = pending_.front();
     // Cuts of the file as it was when fingerprinted, or none.
     std::shared_ptr<const PreparedCuts> cuts = std::move(*front.cuts);
-    if (cuts && cuts->modified != front.prints->modified) cuts.reset();
+    if (!CutsFit(cuts.get(), front.size, front.prints->modified)) cuts.reset();
     ready.push_back({std::move(front.path), front.size, std::move(*front.prints), std::move(cuts)});
     pending_.pop_front();
   }
